@@ -1,0 +1,53 @@
+// The entry routines of the module functions and the helpers their wrappers share.
+#pragma once
+
+#include "frame/bind.hpp"
+#include "frame/convert.hpp"
+#include "frame/panic.hpp"
+
+namespace accel {
+
+// The vectorcall-with-keywords signature of every entry routine.
+#define ACCEL_ENTRY(name) \
+  PyObject* name(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+
+ACCEL_ENTRY(fuzzy_equal_entry);
+ACCEL_ENTRY(fuzzy_greater_equal_entry);
+ACCEL_ENTRY(fuzzy_greater_entry);
+ACCEL_ENTRY(fuzzy_less_equal_entry);
+ACCEL_ENTRY(fuzzy_less_entry);
+ACCEL_ENTRY(check_weyl_coord_entry);
+ACCEL_ENTRY(optimal_can_gate_duration_entry);
+ACCEL_ENTRY(mirror_weyl_coord_entry);
+ACCEL_ENTRY(sort_two_ints_entry);
+ACCEL_ENTRY(sort_two_floats_entry);
+ACCEL_ENTRY(sort_two_objs_entry);
+ACCEL_ENTRY(synth_cost_by_cx_entry);
+ACCEL_ENTRY(synth_cost_by_sqisw_entry);
+ACCEL_ENTRY(synth_cost_by_b_entry);
+ACCEL_ENTRY(only_xx_rot_entry);
+ACCEL_ENTRY(canonical_unitary_entry);
+
+// A wrapper binds, converts, calls its kernel and converts the result: a new reference, or
+// null with a Python error set, or a thrown fault.
+using Wrapper = PyObject* (*)(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// The shared entry path of every module function.
+template <Wrapper W>
+inline PyObject* run(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] { return W(args, nargs, kwnames); });
+}
+
+// Binds and converts P float parameters in declaration order; the first failure wins.
+template <std::size_t P>
+inline bool float_args(const Signature<P>& sig, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames, double (&values)[P]) {
+  PyObject* slots[P];
+  if (!bind(sig, args, nargs, kwnames, slots)) return false;
+  for (std::size_t i = 0; i < P; ++i) {
+    if (!float_arg(slots[i], sig.names[i], values[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace accel

@@ -1,0 +1,58 @@
+// Entry routines of the Weyl-coordinate checks, the mirror coordinate and the unitary.
+#include "frame/calls.hpp"
+#include "frame/numpy_bridge.hpp"
+#include "weyl/chamber.hpp"
+#include "weyl/unitary.hpp"
+
+namespace accel {
+
+namespace {
+
+constexpr Signature<3> kCheck{"check_weyl_coord", {"a", "b", "c"}, 3};
+constexpr Signature<3> kMirror{"mirror_weyl_coord", {"a", "b", "c"}, 3};
+constexpr Signature<3> kOnlyXx{"only_xx_rot", {"_a", "b", "c"}, 3};
+constexpr Signature<3> kUnitary{"canonical_unitary", {"a", "b", "c"}, 3};
+
+PyObject* check(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  double v[3];
+  if (!float_args(kCheck, args, nargs, kwnames, v)) return nullptr;
+  return bool_result(is_normalised(v[0], v[1], v[2]));
+}
+
+PyObject* mirror(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  double v[3];
+  if (!float_args(kMirror, args, nargs, kwnames, v)) return nullptr;
+  Triple m = mirror_weyl(v[0], v[1], v[2]);
+  Ref a = float_object(m.a);
+  Ref b = float_object(m.b);
+  Ref c = float_object(m.c);
+  return tuple_result(std::move(a), std::move(b), std::move(c));
+}
+
+PyObject* only_xx_rot(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  double v[3];
+  if (!float_args(kOnlyXx, args, nargs, kwnames, v)) return nullptr;
+  return bool_result(only_xx(v[1], v[2]));
+}
+
+PyObject* unitary(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  double v[3];
+  if (!float_args(kUnitary, args, nargs, kwnames, v)) return nullptr;
+  return unitary_array(canonical_unitary_buffer(v[0], v[1], v[2]));
+}
+
+}  // namespace
+
+ACCEL_ENTRY(check_weyl_coord_entry) {
+  return run<check>(args, nargs, kwnames);
+}
+ACCEL_ENTRY(mirror_weyl_coord_entry) {
+  return run<mirror>(args, nargs, kwnames);
+}
+ACCEL_ENTRY(only_xx_rot_entry) {
+  return run<only_xx_rot>(args, nargs, kwnames);
+}
+
+ACCEL_ENTRY(canonical_unitary_entry) { return run<unitary>(args, nargs, kwnames); }
+
+}  // namespace accel

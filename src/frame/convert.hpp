@@ -1,0 +1,72 @@
+// Conversions of arguments to plain values and of kernel results to Python objects.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "frame/panic.hpp"
+#include "frame/ref.hpp"
+
+namespace accel {
+
+// Non-float objects go through PyFloat_AsDouble; failures are attributed to `name`.
+bool float_arg_slow(PyObject* obj, const char* name, double& out);
+
+// Reads a float parameter; an exact float is read directly, without a call.
+inline bool float_arg(PyObject* obj, const char* name, double& out) {
+  if (Py_IS_TYPE(obj, &PyFloat_Type)) [[likely]] {
+    out = PyFloat_AS_DOUBLE(obj);
+    return true;
+  }
+  return float_arg_slow(obj, name, out);
+}
+
+// An optional float parameter: missing or None gives `fallback`.
+inline bool optional_float_arg(PyObject* obj, const char* name, double fallback, double& out) {
+  if (obj == nullptr || obj == Py_None) {
+    out = fallback;
+    return true;
+  }
+  return float_arg(obj, name, out);
+}
+
+// Reads a 32-bit signed integer parameter; failures are attributed to `name`.
+bool int32_arg(PyObject* obj, const char* name, std::int32_t& out);
+
+// The same conversions for values that are not parameters (key results): errors unchanged.
+bool float_value(PyObject* obj, double& out);
+bool int32_value(PyObject* obj, std::int32_t& out);
+
+// str(obj), or "<unprintable T object>" after reporting the failure as unraisable.
+Ref display(PyObject* obj);
+
+// Sets TypeError "'T' object cannot be converted to 'target'"; returns false.
+bool type_mismatch(PyObject* obj, const char* target);
+
+inline PyObject* bool_result(bool value) { return Py_NewRef(value ? Py_True : Py_False); }
+
+inline Ref float_object(double value) {
+  PyObject* obj = PyFloat_FromDouble(value);
+  if (obj == nullptr) [[unlikely]] api_failed();
+  return Ref::steal(obj);
+}
+
+inline Ref int_object(long value) {
+  PyObject* obj = PyLong_FromLong(value);
+  if (obj == nullptr) [[unlikely]] api_failed();
+  return Ref::steal(obj);
+}
+
+inline PyObject* float_result(double value) { return float_object(value).release(); }
+
+// A tuple that takes over the given references; its items are made before the tuple.
+template <class... Items>
+inline PyObject* tuple_result(Items... items) {
+  PyObject* tuple = PyTuple_New(sizeof...(Items));
+  if (tuple == nullptr) [[unlikely]] api_failed();
+  Py_ssize_t i = 0;
+  (PyTuple_SET_ITEM(tuple, i++, items.release()), ...);
+  return tuple;
+}
+
+}  // namespace accel

@@ -1,0 +1,81 @@
+// Fault reports on standard error and the process-ending abort conditions.
+#include "frame/fault.hpp"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace accel {
+
+namespace {
+
+std::atomic<bool> hint_written{false};
+
+// The main thread is reported as "main"; other threads by their OS name, if they have one.
+Text thread_name() {
+  if (gettid() == getpid()) return Text("main");
+  char name[64] = {};
+  if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0') {
+    return Text("<unnamed>");
+  }
+  return Text(name);
+}
+
+void report(const Text& message, const char* file, unsigned line, unsigned column) {
+  char position[32];
+  std::snprintf(position, sizeof position, ":%u:%u:\n", line, column);
+  Text text = "\nthread '" + thread_name() + "' panicked at " + file + position;
+  text += message + "\n";
+  if (!hint_written.exchange(true)) {
+    text +=
+        "note: run the process under gdb with 'catch throw' to display a backtrace of the "
+        "fault\n";
+  }
+  write_stderr(text.data(), text.size());
+}
+
+}  // namespace
+
+void write_stderr(const char* text, std::size_t length) noexcept {
+  while (length > 0) {
+    ssize_t n = write(STDERR_FILENO, text, length);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    text += n;
+    length -= static_cast<std::size_t>(n);
+  }
+}
+
+void fault(Text message, SourceSite site) {
+  report(message, site.file, site.line, site.column);
+  throw Fault{std::move(message)};
+}
+
+void fault(Text message, std::source_location loc) {
+  fault(std::move(message), SourceSite{loc.file_name(), loc.line(), loc.column()});
+}
+
+void fault(const char* message, std::source_location loc) { fault(Text(message), loc); }
+
+void resume_fault(Text message) { throw Fault{std::move(message)}; }
+
+void abort_at_boundary() noexcept {
+  static const char text[] = "uncaught panic at ffi boundary\n";
+  write_stderr(text, sizeof text - 1);
+  std::abort();
+}
+
+void out_of_memory(std::size_t bytes) noexcept {
+  char text[96];
+  int n = std::snprintf(text, sizeof text, "memory allocation of %zu bytes failed\n", bytes);
+  write_stderr(text, static_cast<std::size_t>(n));
+  std::abort();
+}
+
+}  // namespace accel

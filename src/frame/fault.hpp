@@ -1,0 +1,39 @@
+// Internal faults: abrupt ends of a call that the entry path turns into PanicException.
+#pragma once
+
+#include <source_location>
+
+#include "frame/text.hpp"
+
+namespace accel {
+
+// Where a fault was raised, as shown in the fault report.
+struct SourceSite {
+  const char* file;
+  unsigned line;
+  unsigned column;
+};
+
+// Thrown to end the current call; caught only by the shared entry path.
+struct Fault {
+  Text message;
+};
+
+// Writes the fault report to standard error, then throws a Fault carrying the message.
+[[noreturn, gnu::cold]] void fault(Text message, SourceSite site);
+[[noreturn, gnu::cold]] void fault(Text message,
+                                   std::source_location loc = std::source_location::current());
+[[noreturn, gnu::cold]] void fault(const char* message,
+                                   std::source_location loc = std::source_location::current());
+
+// Throws a Fault without a report: used when a fault comes back from Python code, whose
+// report was already written when it first happened.
+[[noreturn, gnu::cold]] void resume_fault(Text message);
+
+// Writes a text line to standard error in one write, bypassing stdio buffering.
+void write_stderr(const char* text, std::size_t length) noexcept;
+
+// Writes "uncaught panic at ffi boundary" to standard error and aborts.
+[[noreturn, gnu::cold]] void abort_at_boundary() noexcept;
+
+}  // namespace accel

@@ -1,0 +1,186 @@
+// NumPy reached at run time: the C-API capsule, the PySliceContainer owner type, the array.
+#include "frame/numpy_bridge.hpp"
+
+#include <cstdlib>
+#include <memory>
+
+#include "frame/convert.hpp"
+#include "frame/numpy_api.hpp"
+#include "frame/panic.hpp"
+
+namespace accel {
+
+namespace {
+
+// Process-wide caches, filled once on success and never released.
+const char* core_module = nullptr;
+PyObject* api_capsule = nullptr;
+void** api_table = nullptr;
+PyTypeObject* container_type = nullptr;
+
+// The owner of an array's buffer: the array keeps it as its base.
+struct SliceContainer {
+  PyObject_HEAD
+  void (*release)(void* buffer, std::size_t length, std::size_t capacity);
+  void* buffer;
+  std::size_t length;
+  std::size_t capacity;
+};
+
+// Frees a buffer of `capacity` complex128 elements.
+void release_complex(void* buffer, std::size_t, std::size_t capacity) {
+  if (capacity != 0) std::free(buffer);
+}
+
+void container_dealloc(PyObject* self) {
+  auto* c = reinterpret_cast<SliceContainer*>(self);
+  c->release(c->buffer, c->length, c->capacity);
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  // Instances of heap types own a reference to their type.
+  Py_DECREF(type);
+}
+
+PyObject* container_new(PyTypeObject* type, PyObject*, PyObject*) {
+  Ref name = Ref::steal(PyType_GetName(type));
+  if (!name) return nullptr;
+  PyErr_Format(PyExc_TypeError, "No constructor defined for %U", name.get());
+  return nullptr;
+}
+
+PyType_Slot container_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(container_dealloc)},
+    {Py_tp_new, reinterpret_cast<void*>(container_new)},
+    {Py_tp_doc,
+     const_cast<char*>("Utility type to safely store an owned buffer (a fixed-size or growable "
+                       "sequence of elements) on the Python heap")},
+    {0, nullptr},
+};
+
+PyType_Spec container_spec = {
+    "builtins.PySliceContainer", sizeof(SliceContainer), 0, Py_TPFLAGS_DEFAULT, container_slots,
+};
+
+PyTypeObject* slice_container_type() {
+  if (container_type != nullptr) return container_type;
+  PyObject* type = PyType_FromSpec(&container_spec);
+  if (type == nullptr) {
+    PyErr_PrintEx(0);
+    fault("failed to create type object for PySliceContainer");
+  }
+  if (container_type == nullptr) {
+    container_type = reinterpret_cast<PyTypeObject*>(type);
+  } else {
+    Py_DECREF(type);
+  }
+  return container_type;
+}
+
+// getattr(obj, name); null with the error set on failure.
+Ref attr(PyObject* obj, const char* name) { return Ref::steal(PyObject_GetAttrString(obj, name)); }
+
+Ref import(const char* name) {
+  Ref text = Ref::steal(PyUnicode_FromString(name));
+  if (!text) api_failed();
+  return Ref::steal(PyImport_Import(text.get()));
+}
+
+// "numpy._core" from NumPy 2 on, "numpy.core" before; null with the error set on failure.
+const char* find_core_module() {
+  if (core_module != nullptr) return core_module;
+  Ref numpy = import("numpy");
+  if (!numpy) return nullptr;
+  Ref version = attr(numpy.get(), "__version__");
+  if (!version) return nullptr;
+  Ref lib = import("numpy.lib");
+  if (!lib) return nullptr;
+  Ref parser = attr(lib.get(), "NumpyVersion");
+  if (!parser) return nullptr;
+  Ref parsed = Ref::steal(PyObject_CallOneArg(parser.get(), version.get()));
+  if (!parsed) return nullptr;
+  Ref major_obj = attr(parsed.get(), "major");
+  if (!major_obj) return nullptr;
+  long major = PyLong_AsLong(major_obj.get());
+  if (major == -1 && PyErr_Occurred()) return nullptr;
+  if (major < 0 || major > 255) {
+    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+    return nullptr;
+  }
+  core_module = major >= 2 ? "numpy._core" : "numpy.core";
+  return core_module;
+}
+
+[[noreturn]] void capsule_fault(Ref error) {
+  fault(Text("Failed to access NumPy array API capsule: ") + render_error(error.get()));
+}
+
+// Imports NumPy and reads its C-API table on first use; faults when that is impossible.
+void** numpy_table() {
+  if (api_table != nullptr) return api_table;
+  const char* core = find_core_module();
+  if (core == nullptr) capsule_fault(take_error());
+  Ref multiarray_name = Ref::steal(PyUnicode_FromFormat("%s.multiarray", core));
+  if (!multiarray_name) api_failed();
+  Ref multiarray = Ref::steal(PyImport_Import(multiarray_name.get()));
+  if (!multiarray) capsule_fault(take_error());
+  Ref capsule = attr(multiarray.get(), "_ARRAY_API");
+  if (!capsule) capsule_fault(take_error());
+  if (!PyType_IsSubtype(Py_TYPE(capsule.get()), &PyCapsule_Type)) {
+    type_mismatch(capsule.get(), "PyCapsule");
+    capsule_fault(take_error());
+  }
+  const char* name = PyCapsule_GetName(capsule.get());
+  if (name == nullptr) PyErr_Clear();
+  auto* table = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), name));
+  // A capsule without a pointer would leave a null table; report it rather than read it.
+  if (table == nullptr) {
+    if (PyErr_Occurred()) capsule_fault(take_error());
+    fault("Failed to access NumPy array API capsule: the capsule holds no pointer");
+  }
+  if (api_table == nullptr) {
+    api_capsule = capsule.release();
+    api_table = table;
+  }
+  return api_table;
+}
+
+struct FreeBuffer {
+  void operator()(double* p) const noexcept { std::free(p); }
+};
+
+}  // namespace
+
+PyObject* unitary_array(double* buffer) {
+  std::unique_ptr<double, FreeBuffer> owned(buffer);
+  PyTypeObject* type = slice_container_type();
+  allocfunc alloc = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
+  Ref container = Ref::steal(alloc(type, 0));
+  if (!container) {
+    Ref error = take_error();
+    owned.reset();
+    fault(Text("Failed to create slice container: ") + render_error(error.get()));
+  }
+  auto* c = reinterpret_cast<SliceContainer*>(container.get());
+  c->release = release_complex;
+  c->buffer = owned.release();
+  c->length = 16;
+  c->capacity = 16;
+
+  void** table = numpy_table();
+  auto* array_type = static_cast<PyTypeObject*>(table[numpy::kArrayTypeSlot]);
+  auto descr_from_type = reinterpret_cast<numpy::DescrFromType>(table[numpy::kDescrFromTypeSlot]);
+  auto new_from_descr = reinterpret_cast<numpy::NewFromDescr>(table[numpy::kNewFromDescrSlot]);
+  auto set_base = reinterpret_cast<numpy::SetBaseObject>(table[numpy::kSetBaseObjectSlot]);
+
+  PyObject* descr = descr_from_type(numpy::kComplexDouble);
+  if (descr == nullptr) api_failed();
+  numpy::npy_intp dims[2] = {4, 4};
+  numpy::npy_intp strides[2] = {64, 16};
+  Ref array = Ref::steal(new_from_descr(array_type, descr, 2, dims, strides, c->buffer,
+                                        numpy::kArrayWriteable, nullptr));
+  if (!array) api_failed();
+  if (set_base(array.get(), container.release()) < 0) api_failed();
+  return array.release();
+}
+
+}  // namespace accel

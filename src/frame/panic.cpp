@@ -1,0 +1,142 @@
+// PanicException and the two roads back to Python: pending errors and internal faults.
+#include "frame/panic.hpp"
+
+#include <exception>
+
+namespace accel {
+
+namespace {
+
+constexpr char kPanicDoc[] =
+    "\n"
+    "The exception raised when the native code of this module, called from Python, hits an\n"
+    "internal fault.\n"
+    "\n"
+    "Like SystemExit, this exception is derived from BaseException so that\n"
+    "it will typically propagate all the way through the stack and cause the\n"
+    "Python interpreter to exit.\n";
+
+// Created on first need and kept for the life of the process.
+PyObject* panic_class = nullptr;
+
+// UTF-8 text of a str; lone surrogates become U+FFFD instead of failing.
+bool utf8_lossy(PyObject* str, Text& out) {
+  Py_ssize_t size = 0;
+  if (const char* data = PyUnicode_AsUTF8AndSize(str, &size)) {
+    out.assign(data, static_cast<std::size_t>(size));
+    return true;
+  }
+  PyErr_Clear();
+  Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
+  if (!bytes) return PyErr_Clear(), false;
+  Ref clean = Ref::steal(
+      PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+  if (!clean) return PyErr_Clear(), false;
+  const char* data = PyUnicode_AsUTF8AndSize(clean.get(), &size);
+  if (data == nullptr) return PyErr_Clear(), false;
+  out.assign(data, static_cast<std::size_t>(size));
+  return true;
+}
+
+// repr() of an object as text, or a placeholder when repr itself fails.
+Text repr_text(PyObject* obj) {
+  Text out;
+  Ref r = Ref::steal(PyObject_Repr(obj));
+  if (!r || !utf8_lossy(r.get(), out)) {
+    PyErr_Clear();
+    out = "<unprintable object>";
+  }
+  return out;
+}
+
+[[noreturn]] void resume_panic(Ref exc) {
+  Text message;
+  Ref s = Ref::steal(PyObject_Str(exc.get()));
+  if (!s || !utf8_lossy(s.get(), message)) {
+    PyErr_Clear();
+    message = "Unwrapped panic from Python code";
+  }
+  static const char banner[] =
+      "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
+      "Python stack trace below:\n";
+  write_stderr(banner, sizeof banner - 1);
+  PyErr_SetRaisedException(exc.release());
+  PyErr_PrintEx(0);
+  resume_fault(std::move(message));
+}
+
+PyObject* panic_type() {
+  if (panic_class != nullptr) return panic_class;
+  PyObject* cls = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
+                                            PyExc_BaseException, nullptr);
+  if (cls == nullptr) {
+    Ref err = Ref::steal(PyErr_GetRaisedException());
+    fault(Text("Failed to initialize new exception type.: ") + render_error(err.get()),
+          SourceSite{__FILE__, __LINE__, 5});
+  }
+  // Creating a class can run Python code; another thread may have won meanwhile.
+  if (panic_class == nullptr) {
+    panic_class = cls;
+  } else {
+    Py_DECREF(cls);
+  }
+  return panic_class;
+}
+
+void raise_panic(const Text& message) {
+  PyObject* cls = panic_type();
+  Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  if (!text) api_failed();
+  PyErr_SetObject(cls, text.get());
+}
+
+}  // namespace
+
+Ref take_error() {
+  PyObject* exc = PyErr_GetRaisedException();
+  if (exc == nullptr) {
+    PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    exc = PyErr_GetRaisedException();
+  }
+  // Only an exact PanicException is resumed; the class cannot exist before the first fault.
+  if (panic_class != nullptr && Py_TYPE(exc) == reinterpret_cast<PyTypeObject*>(panic_class)) {
+    resume_panic(Ref::steal(exc));
+  }
+  return Ref::steal(exc);
+}
+
+PyObject* fail_pending() {
+  PyErr_SetRaisedException(take_error().release());
+  return nullptr;
+}
+
+void api_failed(std::source_location loc) {
+  PyErr_Print();
+  fault("Python API call failed", loc);
+}
+
+Text render_error(PyObject* exc) {
+  if (exc == nullptr) return Text("<no exception>");
+  Text out = "type: " + repr_text(reinterpret_cast<PyObject*>(Py_TYPE(exc)));
+  out += ", value: " + repr_text(exc);
+  Ref tb = Ref::steal(PyException_GetTraceback(exc));
+  out += ", traceback: " + (tb ? repr_text(tb.get()) : Text("None"));
+  return out;
+}
+
+PyObject* raise_thrown() noexcept {
+  try {
+    try {
+      throw;
+    } catch (const Fault& f) {
+      raise_panic(f.message);
+    } catch (const std::exception& e) {
+      raise_panic(Text(e.what()));
+    }
+  } catch (...) {
+    abort_at_boundary();
+  }
+  return nullptr;
+}
+
+}  // namespace accel

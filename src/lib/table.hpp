@@ -1,0 +1,13 @@
+// The function table: the sixteen module functions in registration order.
+#pragma once
+
+#include <span>
+
+#include "frame/ref.hpp"
+
+namespace accel {
+
+// Method definitions that live for the rest of the process, in registration order.
+std::span<PyMethodDef> function_table();
+
+}  // namespace accel

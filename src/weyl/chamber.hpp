@@ -1,0 +1,36 @@
+// Weyl coordinates: the normalisation test and precondition, the mirror coordinate, pure XX.
+#pragma once
+
+#include <cmath>
+
+#include "compare/fuzzy.hpp"
+#include "frame/fault.hpp"
+
+namespace accel {
+
+struct Triple {
+  double a, b, c;
+};
+
+// 0.5 >= a >= b >= |c|, each step allowed to fail by less than the tolerance; evaluated in
+// that order, so NaN or an infinity anywhere makes it false.
+inline bool is_normalised(double a, double b, double c) {
+  return fuzzy_greater_equal(0.5, a, kTolerance) && fuzzy_greater_equal(a, b, kTolerance) &&
+         fuzzy_greater_equal(b, std::fabs(c), kTolerance);
+}
+
+// Reports the normalisation fault at the caller's site; out of line so the check stays small.
+[[noreturn, gnu::cold]] void weyl_fault(SourceSite site);
+
+// Ends the call with the normalisation fault unless the coordinate is normalised.
+inline void require_normalised(double a, double b, double c, SourceSite site) {
+  if (!is_normalised(a, b, c)) [[unlikely]] weyl_fault(site);
+}
+
+// The normalised coordinate of the same gate composed with SWAP.
+Triple mirror_weyl(double a, double b, double c);
+
+// Whether b and c are both zero within the tolerance.
+inline bool only_xx(double b, double c) { return near_zero(b) && near_zero(c); }
+
+}  // namespace accel
