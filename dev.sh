@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds, installs and runs the module on a CPython >= 3.12 that it finds itself.
+#   ./dev.sh demo    build, install into a venv and run the demo
+#   ./dev.sh test    build, install into a venv and run the test suite (extra args go to pytest)
+#   ./dev.sh bench   build, install into a venv and run the benchmark
+# PYTHON=/path/to/python picks the interpreter; ACCEL_WERROR=ON and ACCEL_SANITIZE=ON pass
+# through to the build; NUMPY_SPEC (default "numpy") picks the NumPy to test against.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+usable() {  # a CPython >= 3.12 with the GIL
+  "$1" -c 'import sys; sys.exit(0 if sys.version_info >= (3, 12) and getattr(sys, "_is_gil_enabled", lambda: True)() else 1)' >/dev/null 2>&1
+}
+
+find_python() {
+  if [ -n "${PYTHON:-}" ]; then
+    usable "$PYTHON" || { echo "PYTHON=$PYTHON is not a CPython >= 3.12 with the GIL" >&2; exit 2; }
+    command -v "$PYTHON"; return
+  fi
+  local c
+  for c in python3.12 python3.13 python3; do
+    if command -v "$c" >/dev/null 2>&1 && usable "$c"; then command -v "$c"; return; fi
+  done
+  if command -v pyenv >/dev/null 2>&1; then
+    local root v
+    root=$(pyenv root)
+    for v in $(pyenv versions --bare 2>/dev/null | grep -E '^3\.(1[2-9]|[2-9][0-9])(\.[0-9]+)?$' | sort -V); do
+      c="$root/versions/$v/bin/python3"
+      if usable "$c"; then echo "$c"; return; fi
+    done
+  fi
+  echo "no CPython >= 3.12 found: install one or set PYTHON" >&2
+  exit 2
+}
+
+py=$(find_python)
+tag=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+san=""
+[ "${ACCEL_SANITIZE:-OFF}" = ON ] && san="-san"
+venv=".venv-$tag$san"
+[ -x "$venv/bin/python" ] || "$py" -m venv "$venv"
+vpy="$venv/bin/python"
+
+export ACCEL_WERROR="${ACCEL_WERROR:-OFF}" ACCEL_SANITIZE="${ACCEL_SANITIZE:-OFF}"
+
+install() {
+  "$vpy" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
+  "$vpy" -m pip install -q --disable-pip-version-check "${NUMPY_SPEC:-numpy}" "$@"
+  "$vpy" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
+    -Cbuild-dir="build/py$tag$san" .
+}
+
+cmd=${1:-}
+[ $# -gt 0 ] && shift
+case "$cmd" in
+  demo)
+    install
+    exec "$vpy" examples/demo.py ;;
+  test)
+    install pytest hypothesis
+    if [ "$ACCEL_SANITIZE" = ON ]; then
+      # The interpreter is not instrumented: preload the runtimes and let malloc see every
+      # Python allocation.
+      export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
+      export PYTHONMALLOC=malloc
+      export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}"
+      export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+    fi
+    exec "$vpy" -m pytest "$@" ;;
+  bench)
+    install
+    exec "$vpy" bench/run.py "$@" ;;
+  *)
+    echo "usage: ./dev.sh demo|test|bench [args]" >&2
+    exit 2 ;;
+esac

@@ -1,0 +1,44 @@
+"""Shared fixtures: the module, the PanicException class, Hypothesis profiles, child runs."""
+
+import os
+import subprocess
+import sys
+
+import pytest
+from hypothesis import HealthCheck, settings
+
+settings.register_profile("default", max_examples=300, deadline=None)
+settings.register_profile(
+    "ci", max_examples=2000, deadline=None, derandomize=True,
+    suppress_health_check=[HealthCheck.too_slow])
+settings.register_profile("long", max_examples=50_000, deadline=None)
+settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
+
+sys.path.insert(0, os.path.dirname(__file__))
+
+import _accel  # noqa: E402
+
+
+@pytest.fixture(scope="session")
+def acc():
+    return _accel
+
+
+@pytest.fixture(scope="session")
+def panic_type():
+    try:
+        _accel.mirror_weyl_coord(0.6, 0.0, 0.0)
+    except BaseException as exc:  # noqa: BLE001 - the class is only reachable this way
+        return type(exc)
+    raise AssertionError("no fault raised")
+
+
+def run_child(code, env=None, check=True):
+    """Runs Python code in a fresh interpreter; returns the completed process."""
+    full_env = dict(os.environ)
+    full_env.update(env or {})
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                          env=full_env, timeout=120)
+    if check and proc.returncode != 0:
+        raise AssertionError(f"child failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}")
+    return proc

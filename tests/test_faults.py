@@ -1,0 +1,123 @@
+"""Internal faults: PanicException, fault reports, resumed panics and the module staying usable."""
+
+import pytest
+
+from conftest import run_child
+
+WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"
+
+
+def test_panic_class(panic_type):
+    assert panic_type.__module__ == "pyo3_runtime"
+    assert panic_type.__name__ == "PanicException"
+    assert panic_type.__qualname__ == "PanicException"
+    assert panic_type.__bases__ == (BaseException,)
+    assert not issubclass(panic_type, Exception)
+    doc = panic_type.__doc__
+    assert doc.startswith("\n") and doc.endswith("\n") and "BaseException" in doc
+    assert len([p for p in doc.strip().split("\n\n") if p]) == 2
+
+
+FAULTING = [
+    ("mirror_weyl_coord", (0.1, 0.2, 0.0)),
+    ("synth_cost_by_cx", (0.6, 0.0, 0.0)),
+    ("synth_cost_by_sqisw", (float("nan"), 0.0, 0.0)),
+    ("synth_cost_by_b", (0.3, 0.2, float("inf"))),
+    ("optimal_can_gate_duration", (0.5, 0.0, 1e-08, 1.0, 1.0, 1.0)),
+]
+
+
+@pytest.mark.parametrize("name,args", FAULTING)
+def test_precondition_raises_panic_and_module_recovers(acc, panic_type, name, args):
+    f = getattr(acc, name)
+    try:
+        f(*args)
+    except Exception:  # noqa: BLE001 - must not catch it
+        pytest.fail("PanicException was caught as Exception")
+    except BaseException as exc:
+        assert type(exc) is panic_type
+        assert exc.args == (WEYL,)
+        assert str(exc) == WEYL
+    ok = (0.5, 0.0, 0.0) + ((1.0, 0.0, 0.0) if len(args) == 6 else ())
+    assert isinstance(f(*ok), (float, tuple))
+
+
+REPORT = """
+import _accel
+for args in [(0.6, 0.0, 0.0), (0.1, 0.2, 0.0)]:
+    try:
+        _accel.mirror_weyl_coord(*args)
+    except BaseException as exc:
+        print(type(exc).__name__, exc)
+"""
+
+
+def test_fault_report_on_stderr():
+    proc = run_child(REPORT)
+    assert proc.stdout.splitlines() == [f"PanicException {WEYL}"] * 2
+    err = proc.stderr
+    assert err.count("thread 'main' panicked at src/lib:105:5:\n" + WEYL + "\n") == 2
+    assert err.count("note: ") == 1  # the backtrace hint comes with the first report only
+
+
+SITES = [
+    ("synth_cost_by_cx(0.6, 0, 0)", "src/lib:211:5"),
+    ("synth_cost_by_sqisw(0.6, 0, 0)", "src/lib:235:5"),
+    ("synth_cost_by_b(0.6, 0, 0)", "src/lib:255:5"),
+    ("optimal_can_gate_duration(0.6, 0, 0, 1, 1, 1)", "src/lib:75:5"),
+]
+
+
+@pytest.mark.parametrize("call,site", SITES)
+def test_fault_sites(call, site):
+    proc = run_child(f"import _accel\ntry: _accel.{call}\nexcept BaseException: pass")
+    assert f"panicked at {site}:\n{WEYL}\n" in proc.stderr
+
+
+RESUME = """
+import _accel
+try:
+    _accel.mirror_weyl_coord(0.6, 0, 0)
+except BaseException as exc:
+    Panic = type(exc)
+original = Panic("x marks the spot")
+
+def key(v):
+    raise original
+
+class Bad:
+    def __float__(self):
+        raise Panic("from float")
+
+for call in (lambda: _accel.sort_two_ints(1, 2, key),
+             lambda: _accel.fuzzy_equal(Bad(), 1.0)):
+    try:
+        call()
+    except BaseException as exc:
+        print(type(exc) is Panic, exc is original, str(exc))
+print(_accel.sort_two_ints(2, 1))
+"""
+
+
+def test_panic_from_python_is_resumed():
+    proc = run_child(RESUME)
+    assert proc.stdout.splitlines() == [
+        "True False x marks the spot", "True False from float", "(1, 2)"]
+    banner = ("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
+              "Python stack trace below:\n")
+    assert proc.stderr.count(banner) == 2
+    assert "Traceback (most recent call last):" in proc.stderr
+    assert "in key" in proc.stderr and "PanicException: x marks the spot" in proc.stderr
+    # A resumed fault is not reported a second time.
+    assert proc.stderr.count("panicked at") == 1
+
+
+def test_key_errors_pass_unchanged(acc):
+    err = ValueError("from key")
+
+    def key(v):
+        raise err
+
+    with pytest.raises(ValueError) as info:
+        acc.sort_two_ints(1, 2, key)
+    assert info.value is err

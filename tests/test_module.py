@@ -1,0 +1,134 @@
+"""Module creation, the function table, the shared object's exports and subinterpreters."""
+
+import importlib
+import inspect
+import subprocess
+import sys
+
+import pytest
+
+from conftest import run_child
+
+NAMES = [
+    "fuzzy_equal", "fuzzy_greater_equal", "fuzzy_greater", "fuzzy_less_equal", "fuzzy_less",
+    "check_weyl_coord", "optimal_can_gate_duration", "mirror_weyl_coord", "sort_two_ints",
+    "sort_two_floats", "sort_two_objs", "synth_cost_by_cx", "synth_cost_by_sqisw",
+    "synth_cost_by_b", "only_xx_rot", "canonical_unitary",
+]
+
+SIGNATURES = {
+    **{n: "(a, b, atol=None)" for n in NAMES[:5]},
+    **{n: "(a, b, key=None)" for n in ("sort_two_ints", "sort_two_floats", "sort_two_objs")},
+    **{n: "(a, b, c)" for n in ("check_weyl_coord", "mirror_weyl_coord", "synth_cost_by_cx",
+                                "synth_cost_by_sqisw", "synth_cost_by_b", "canonical_unitary")},
+    "optimal_can_gate_duration": "(a, b, c, gx, gy, gz)",
+    "only_xx_rot": "(_a, b, c)",
+}
+
+
+def test_namespace(acc):
+    assert acc.__all__ == NAMES
+    assert all(type(n) is str for n in acc.__all__)
+    assert acc.__name__ == "_accel"
+    assert acc.__doc__ == "Python module entry"
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_function_objects(acc, name):
+    f = getattr(acc, name)
+    assert type(f).__name__ == "builtin_function_or_method"
+    assert f.__self__ is acc
+    assert f.__module__ == "_accel"
+    assert f.__name__ == name
+    assert f.__doc__ is None
+    assert f.__text_signature__ == SIGNATURES[name]
+    assert str(inspect.signature(f)) == SIGNATURES[name]
+    params = inspect.signature(f).parameters.values()
+    assert all(p.kind is p.POSITIONAL_OR_KEYWORD for p in params)
+
+
+def test_reimport_gives_same_module(acc):
+    first = sys.modules.pop("_accel")
+    try:
+        again = importlib.import_module("_accel")
+        assert again is first
+        assert again.__all__ == NAMES
+    finally:
+        sys.modules["_accel"] = first
+
+
+def _elf(flag, path):
+    return subprocess.run(["readelf", flag, "-W", path], capture_output=True, text=True,
+                          check=True).stdout
+
+
+@pytest.mark.skipif(sys.platform != "linux", reason="ELF checks")
+def test_exports_only_init_and_needs_no_libpython(acc):
+    symbols = _elf("--dyn-syms", acc.__file__)
+    exported = [line.split()[-1] for line in symbols.splitlines()
+                if " GLOBAL " in line and " UND " not in line and "DEFAULT" in line]
+    assert exported == ["PyInit__accel"]
+    needed = [line for line in _elf("-d", acc.__file__).splitlines() if "(NEEDED)" in line]
+    assert not any("libpython" in line or "numpy" in line for line in needed)
+
+
+def test_import_does_not_touch_numpy():
+    proc = run_child("import sys, _accel; _accel.fuzzy_equal(1.0, 2.0);"
+                     "print('numpy' in sys.modules)")
+    assert proc.stdout.strip() == "False"
+
+
+LEGACY = """
+import _testcapi, os, sys
+import _accel
+path = sys.argv[1] if len(sys.argv) > 1 else None
+code = '''
+try:
+    import _accel
+    result = 'imported'
+except ImportError as exc:
+    result = 'ImportError: ' + str(exc)
+with open(%r, 'w') as f:
+    f.write(result)
+'''
+import tempfile
+out = tempfile.mktemp()
+rc = _testcapi.run_in_subinterp(code % out)
+print(open(out).read())
+print(_accel.fuzzy_equal(1.0, 1.0))
+"""
+
+ISOLATED = """
+import _accel
+try:
+    import _interpreters as interpreters
+except ImportError:
+    import _xxsubinterpreters as interpreters
+interp = interpreters.create()
+try:
+    failure = interpreters.run_string(interp, "import _accel")  # 3.13 returns the failure
+except Exception as exc:  # 3.12 raises it
+    failure = exc
+if failure is None:
+    print('imported')
+else:
+    print('refused:', getattr(failure, 'msg', failure))
+print(_accel.check_weyl_coord(0.5, 0.5, 0.5))
+"""
+
+
+@pytest.mark.parametrize("repeat", range(2))
+def test_legacy_subinterpreter_is_refused(repeat):
+    proc = run_child(LEGACY)
+    lines = proc.stdout.splitlines()
+    assert lines[0] == ("ImportError: PyO3 modules do not yet support subinterpreters, see "
+                        "https://github.com/PyO3/pyo3/issues/576")
+    assert lines[1] == "True"
+
+
+def test_isolated_subinterpreter_is_refused():
+    proc = run_child(ISOLATED)
+    lines = proc.stdout.splitlines()
+    assert lines[0].startswith("refused:")
+    assert "_accel" in lines[0]
+    assert lines[1] == "True"
