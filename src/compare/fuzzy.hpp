@@ -10,7 +10,9 @@ inline constexpr double kTolerance = 1e-08;
 
 // The distance is one subtraction with the sign bit cleared, so operand order does not matter.
 // Every comparison is ordered: false when an operand is NaN.
-inline bool fuzzy_equal(double a, double b, double atol) { return std::fabs(a - b) < atol; }
+inline bool fuzzy_equal(double a, double b, double atol) {
+  return std::fabs(a - b) < atol;
+}
 
 inline bool fuzzy_less(double a, double b, double atol) {
   return a < b && std::fabs(a - b) > atol;
@@ -29,9 +31,13 @@ inline bool fuzzy_greater_equal(double a, double b, double atol) {
 }
 
 // |x| < tolerance, strictly.
-inline bool near_zero(double x) { return std::fabs(x) < kTolerance; }
+inline bool near_zero(double x) {
+  return std::fabs(x) < kTolerance;
+}
 
 // |x - y| < tolerance, strictly.
-inline bool near(double x, double y) { return std::fabs(x - y) < kTolerance; }
+inline bool near(double x, double y) {
+  return std::fabs(x - y) < kTolerance;
+}
 
 }  // namespace accel

@@ -61,15 +61,15 @@ bool too_many(const char* function, Py_ssize_t count, Py_ssize_t required, Py_ss
     return type_error("%s() takes %zd positional arguments but %zd %s given", function, count,
                       nargs, verb);
   }
-  return type_error("%s() takes from %zd to %zd positional arguments but %zd %s given",
-                    function, required, count, nargs, verb);
+  return type_error("%s() takes from %zd to %zd positional arguments but %zd %s given", function,
+                    required, count, nargs, verb);
 }
 
 }  // namespace
 
 bool bind_general(const char* function, const char* const* names, Py_ssize_t count,
-                  Py_ssize_t required, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames, PyObject** slots) {
+                  Py_ssize_t required, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                  PyObject** slots) {
   for (Py_ssize_t i = 0; i < count; ++i) slots[i] = i < nargs ? args[i] : nullptr;
   if (nargs > count) return too_many(function, count, required, nargs);
 

@@ -18,8 +18,8 @@ struct Signature {
 // The general binder: keywords and every binding error. Fills `slots` (borrowed references,
 // null where not given) or sets a TypeError and returns false.
 bool bind_general(const char* function, const char* const* names, Py_ssize_t count,
-                  Py_ssize_t required, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames, PyObject** slots);
+                  Py_ssize_t required, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                  PyObject** slots);
 
 // Positional calls with an acceptable count bind inline; everything else goes out of line.
 template <std::size_t P>

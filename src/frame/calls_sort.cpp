@@ -10,7 +10,9 @@ constexpr Signature<3> kFloats{"sort_two_floats", {"a", "b", "key"}, 2};
 constexpr Signature<3> kInts{"sort_two_ints", {"a", "b", "key"}, 2};
 constexpr Signature<3> kObjs{"sort_two_objs", {"a", "b", "key"}, 2};
 
-inline bool has_key(PyObject* key) { return key != nullptr && key != Py_None; }
+inline bool has_key(PyObject* key) {
+  return key != nullptr && key != Py_None;
+}
 
 // key(value) through the generic call with a fresh 1-tuple; value is a new reference.
 Ref call_key(PyObject* key, Ref value) {
@@ -104,8 +106,14 @@ PyObject* objs(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 
 }  // namespace
 
-ACCEL_ENTRY(sort_two_floats_entry) { return run<floats>(args, nargs, kwnames); }
-ACCEL_ENTRY(sort_two_ints_entry) { return run<ints>(args, nargs, kwnames); }
-ACCEL_ENTRY(sort_two_objs_entry) { return run<objs>(args, nargs, kwnames); }
+ACCEL_ENTRY(sort_two_floats_entry) {
+  return run<floats>(args, nargs, kwnames);
+}
+ACCEL_ENTRY(sort_two_ints_entry) {
+  return run<ints>(args, nargs, kwnames);
+}
+ACCEL_ENTRY(sort_two_objs_entry) {
+  return run<objs>(args, nargs, kwnames);
+}
 
 }  // namespace accel

@@ -19,8 +19,7 @@ PyObject* cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 constexpr Signature<3> kCx{"synth_cost_by_cx", {"a", "b", "c"}, 3};
 constexpr Signature<3> kSqisw{"synth_cost_by_sqisw", {"a", "b", "c"}, 3};
 constexpr Signature<3> kB{"synth_cost_by_b", {"a", "b", "c"}, 3};
-constexpr Signature<6> kDuration{
-    "optimal_can_gate_duration", {"a", "b", "c", "gx", "gy", "gz"}, 6};
+constexpr Signature<6> kDuration{"optimal_can_gate_duration", {"a", "b", "c", "gx", "gy", "gz"}, 6};
 
 PyObject* duration(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   double v[6];

@@ -53,6 +53,8 @@ ACCEL_ENTRY(only_xx_rot_entry) {
   return run<only_xx_rot>(args, nargs, kwnames);
 }
 
-ACCEL_ENTRY(canonical_unitary_entry) { return run<unitary>(args, nargs, kwnames); }
+ACCEL_ENTRY(canonical_unitary_entry) {
+  return run<unitary>(args, nargs, kwnames);
+}
 
 }  // namespace accel

@@ -97,8 +97,8 @@ bool type_mismatch(PyObject* obj, const char* target) {
     qualname = Ref::steal(PyUnicode_FromString("<failed to extract type name>"));
     if (!qualname) api_failed();
   }
-  Ref message = Ref::steal(PyUnicode_FromFormat("'%U' object cannot be converted to '%s'",
-                                                qualname.get(), target));
+  Ref message = Ref::steal(
+      PyUnicode_FromFormat("'%U' object cannot be converted to '%s'", qualname.get(), target));
   if (!message) api_failed();
   PyErr_SetObject(PyExc_TypeError, message.get());
   return false;

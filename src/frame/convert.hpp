@@ -43,27 +43,34 @@ Ref display(PyObject* obj);
 // Sets TypeError "'T' object cannot be converted to 'target'"; returns false.
 bool type_mismatch(PyObject* obj, const char* target);
 
-inline PyObject* bool_result(bool value) { return Py_NewRef(value ? Py_True : Py_False); }
+inline PyObject* bool_result(bool value) {
+  return Py_NewRef(value ? Py_True : Py_False);
+}
 
 inline Ref float_object(double value) {
   PyObject* obj = PyFloat_FromDouble(value);
-  if (obj == nullptr) [[unlikely]] api_failed();
+  if (obj == nullptr) [[unlikely]]
+    api_failed();
   return Ref::steal(obj);
 }
 
 inline Ref int_object(long value) {
   PyObject* obj = PyLong_FromLong(value);
-  if (obj == nullptr) [[unlikely]] api_failed();
+  if (obj == nullptr) [[unlikely]]
+    api_failed();
   return Ref::steal(obj);
 }
 
-inline PyObject* float_result(double value) { return float_object(value).release(); }
+inline PyObject* float_result(double value) {
+  return float_object(value).release();
+}
 
 // A tuple that takes over the given references; its items are made before the tuple.
 template <class... Items>
 inline PyObject* tuple_result(Items... items) {
   PyObject* tuple = PyTuple_New(sizeof...(Items));
-  if (tuple == nullptr) [[unlikely]] api_failed();
+  if (tuple == nullptr) [[unlikely]]
+    api_failed();
   Py_ssize_t i = 0;
   (PyTuple_SET_ITEM(tuple, i++, items.release()), ...);
   return tuple;

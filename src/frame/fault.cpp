@@ -61,9 +61,13 @@ void fault(Text message, std::source_location loc) {
   fault(std::move(message), SourceSite{loc.file_name(), loc.line(), loc.column()});
 }
 
-void fault(const char* message, std::source_location loc) { fault(Text(message), loc); }
+void fault(const char* message, std::source_location loc) {
+  fault(Text(message), loc);
+}
 
-void resume_fault(Text message) { throw Fault{std::move(message)}; }
+void resume_fault(Text message) {
+  throw Fault{std::move(message)};
+}
 
 void abort_at_boundary() noexcept {
   static const char text[] = "uncaught panic at ffi boundary\n";

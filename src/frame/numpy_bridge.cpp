@@ -20,8 +20,7 @@ PyTypeObject* container_type = nullptr;
 
 // The owner of an array's buffer: the array keeps it as its base.
 struct SliceContainer {
-  PyObject_HEAD
-  void (*release)(void* buffer, std::size_t length, std::size_t capacity);
+  PyObject_HEAD void (*release)(void* buffer, std::size_t length, std::size_t capacity);
   void* buffer;
   std::size_t length;
   std::size_t capacity;
@@ -77,7 +76,9 @@ PyTypeObject* slice_container_type() {
 }
 
 // getattr(obj, name); null with the error set on failure.
-Ref attr(PyObject* obj, const char* name) { return Ref::steal(PyObject_GetAttrString(obj, name)); }
+Ref attr(PyObject* obj, const char* name) {
+  return Ref::steal(PyObject_GetAttrString(obj, name));
+}
 
 Ref import(const char* name) {
   Ref text = Ref::steal(PyUnicode_FromString(name));

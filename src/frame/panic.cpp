@@ -29,8 +29,8 @@ bool utf8_lossy(PyObject* str, Text& out) {
   PyErr_Clear();
   Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
   if (!bytes) return PyErr_Clear(), false;
-  Ref clean = Ref::steal(
-      PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+  Ref clean = Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()),
+                                              PyBytes_GET_SIZE(bytes.get()), "replace"));
   if (!clean) return PyErr_Clear(), false;
   const char* data = PyUnicode_AsUTF8AndSize(clean.get(), &size);
   if (data == nullptr) return PyErr_Clear(), false;
@@ -85,7 +85,8 @@ PyObject* panic_type() {
 
 void raise_panic(const Text& message) {
   PyObject* cls = panic_type();
-  Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  Ref text = Ref::steal(
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (!text) api_failed();
   PyErr_SetObject(cls, text.get());
 }

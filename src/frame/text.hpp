@@ -1,4 +1,5 @@
-// Message text for internal faults: a string whose allocation failure ends the process with its size.
+// Message text for internal faults: a string whose allocation failure ends the process with its
+// size.
 #pragma once
 
 #include <cstddef>

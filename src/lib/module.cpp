@@ -11,8 +11,15 @@ namespace accel {
 namespace {
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "_accel", "Python module entry", 0, nullptr, nullptr, nullptr,
-    nullptr,               nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_accel",
+    "Python module entry",
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 // The interpreter that first initialised the module; -1 until then.

@@ -29,8 +29,8 @@ PyMethodDef table[] = {
     row<fuzzy_less_equal_entry>("fuzzy_less_equal", "fuzzy_less_equal(a, b, atol=None)\n--\n\n"),
     row<fuzzy_less_entry>("fuzzy_less", "fuzzy_less(a, b, atol=None)\n--\n\n"),
     row<check_weyl_coord_entry>("check_weyl_coord", "check_weyl_coord(a, b, c)\n--\n\n"),
-    row<optimal_can_gate_duration_entry>(
-        "optimal_can_gate_duration", "optimal_can_gate_duration(a, b, c, gx, gy, gz)\n--\n\n"),
+    row<optimal_can_gate_duration_entry>("optimal_can_gate_duration",
+                                         "optimal_can_gate_duration(a, b, c, gx, gy, gz)\n--\n\n"),
     row<mirror_weyl_coord_entry>("mirror_weyl_coord", "mirror_weyl_coord(a, b, c)\n--\n\n"),
     row<sort_two_ints_entry>("sort_two_ints", "sort_two_ints(a, b, key=None)\n--\n\n"),
     row<sort_two_floats_entry>("sort_two_floats", "sort_two_floats(a, b, key=None)\n--\n\n"),
@@ -46,6 +46,8 @@ static_assert(std::size(table) == 16);
 
 }  // namespace
 
-std::span<PyMethodDef> function_table() { return table; }
+std::span<PyMethodDef> function_table() {
+  return table;
+}
 
 }  // namespace accel

@@ -12,10 +12,16 @@ namespace {
 constexpr double kHalfPi = 1.5707963267948966;
 
 // NaN operands are passed over; ties go to the second operand.
-inline double max2(double x, double y) { return (std::isnan(y) || x > y) ? x : y; }
-inline double min2(double x, double y) { return (std::isnan(y) || x < y) ? x : y; }
+inline double max2(double x, double y) {
+  return (std::isnan(y) || x > y) ? x : y;
+}
+inline double min2(double x, double y) {
+  return (std::isnan(y) || x < y) ? x : y;
+}
 
-inline double bound(double p1, double p2, double p3) { return max2(max2(p1, p2), p3); }
+inline double bound(double p1, double p2, double p3) {
+  return max2(max2(p1, p2), p3);
+}
 
 }  // namespace
 

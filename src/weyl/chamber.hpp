@@ -24,13 +24,16 @@ inline bool is_normalised(double a, double b, double c) {
 
 // Ends the call with the normalisation fault unless the coordinate is normalised.
 inline void require_normalised(double a, double b, double c, SourceSite site) {
-  if (!is_normalised(a, b, c)) [[unlikely]] weyl_fault(site);
+  if (!is_normalised(a, b, c)) [[unlikely]]
+    weyl_fault(site);
 }
 
 // The normalised coordinate of the same gate composed with SWAP.
 Triple mirror_weyl(double a, double b, double c);
 
 // Whether b and c are both zero within the tolerance.
-inline bool only_xx(double b, double c) { return near_zero(b) && near_zero(c); }
+inline bool only_xx(double b, double c) {
+  return near_zero(b) && near_zero(c);
+}
 
 }  // namespace accel

@@ -18,7 +18,9 @@ struct Complex {
 };
 
 // r * (x + iy), two real products.
-inline Complex scale(double r, Complex z) { return Complex{r * z.re, r * z.im}; }
+inline Complex scale(double r, Complex z) {
+  return Complex{r * z.re, r * z.im};
+}
 
 // (0 - 1i) * (x + iy) with all four products, not simplified: this keeps the sign of zero
 // parts that the simplified form would flip.
