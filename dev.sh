@@ -3,8 +3,9 @@
 #   ./dev.sh demo    build, install into a venv and run the demo
 #   ./dev.sh test    build, install into a venv and run the test suite (extra args go to pytest)
 #   ./dev.sh bench   build, install into a venv and run the benchmark
-# PYTHON=/path/to/python picks the interpreter; ACCEL_WERROR=ON and ACCEL_SANITIZE=ON pass
-# through to the build; NUMPY_SPEC (default "numpy") picks the NumPy to test against.
+# PYTHON=/path/to/python picks the interpreter; ACCEL_WERROR=ON, ACCEL_SANITIZE=ON and
+# ACCEL_FAULT_INJECTION=ON (test builds only) pass through to the build; NUMPY_SPEC (default
+# "numpy") picks the NumPy to test against.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -35,19 +36,21 @@ find_python() {
 
 py=$(find_python)
 tag=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-san=""
-[ "${ACCEL_SANITIZE:-OFF}" = ON ] && san="-san"
-venv=".venv-$tag$san"
+variant=""  # instrumented builds get their own venv and build tree
+[ "${ACCEL_SANITIZE:-OFF}" = ON ] && variant="$variant-san"
+[ "${ACCEL_FAULT_INJECTION:-OFF}" = ON ] && variant="$variant-inject"
+venv=".venv-$tag$variant"
 [ -x "$venv/bin/python" ] || "$py" -m venv "$venv"
 vpy="$venv/bin/python"
 
 export ACCEL_WERROR="${ACCEL_WERROR:-OFF}" ACCEL_SANITIZE="${ACCEL_SANITIZE:-OFF}"
+export ACCEL_FAULT_INJECTION="${ACCEL_FAULT_INJECTION:-OFF}"
 
 install() {
   "$vpy" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
   "$vpy" -m pip install -q --disable-pip-version-check "${NUMPY_SPEC:-numpy}" "$@"
   "$vpy" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
-    -Cbuild-dir="build/py$tag$san" .
+    -Cbuild-dir="build/py$tag$variant" .
 }
 
 cmd=${1:-}

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "frame/inject.hpp"
 #include "frame/panic.hpp"
 #include "frame/ref.hpp"
 
@@ -48,14 +49,14 @@ inline PyObject* bool_result(bool value) {
 }
 
 inline Ref float_object(double value) {
-  PyObject* obj = PyFloat_FromDouble(value);
+  PyObject* obj = injected("result") ? PyErr_NoMemory() : PyFloat_FromDouble(value);
   if (obj == nullptr) [[unlikely]]
     api_failed();
   return Ref::steal(obj);
 }
 
 inline Ref int_object(long value) {
-  PyObject* obj = PyLong_FromLong(value);
+  PyObject* obj = injected("result") ? PyErr_NoMemory() : PyLong_FromLong(value);
   if (obj == nullptr) [[unlikely]]
     api_failed();
   return Ref::steal(obj);
@@ -68,7 +69,7 @@ inline PyObject* float_result(double value) {
 // A tuple that takes over the given references; its items are made before the tuple.
 template <class... Items>
 inline PyObject* tuple_result(Items... items) {
-  PyObject* tuple = PyTuple_New(sizeof...(Items));
+  PyObject* tuple = injected("tuple") ? PyErr_NoMemory() : PyTuple_New(sizeof...(Items));
   if (tuple == nullptr) [[unlikely]]
     api_failed();
   Py_ssize_t i = 0;

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frame/inject.hpp"
+
 namespace accel {
 
 namespace {
@@ -39,6 +41,20 @@ void report(const Text& message, const char* file, unsigned line, unsigned colum
 }
 
 }  // namespace
+
+#ifdef ACCEL_FAULT_INJECTION
+bool injected(const char* point) noexcept {
+  const char* list = std::getenv("ACCEL_INJECT");
+  if (list == nullptr) return false;
+  const std::size_t n = std::strlen(point);
+  for (const char* p = list; (p = std::strstr(p, point)) != nullptr; p += n) {
+    bool starts = p == list || p[-1] == ',';
+    bool ends = p[n] == '\0' || p[n] == ',';
+    if (starts && ends) return true;
+  }
+  return false;
+}
+#endif
 
 void write_stderr(const char* text, std::size_t length) noexcept {
   while (length > 0) {

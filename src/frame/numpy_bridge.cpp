@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "frame/convert.hpp"
+#include "frame/inject.hpp"
 #include "frame/numpy_api.hpp"
 #include "frame/panic.hpp"
 
@@ -61,8 +62,14 @@ PyType_Spec container_spec = {
 };
 
 PyTypeObject* slice_container_type() {
-  if (container_type != nullptr) return container_type;
-  PyObject* type = PyType_FromSpec(&container_spec);
+  PyObject* type = nullptr;
+  if (injected("container_type")) {
+    PyErr_SetString(PyExc_RuntimeError, "injected type creation failure");
+  } else if (container_type != nullptr) {
+    return container_type;
+  } else {
+    type = PyType_FromSpec(&container_spec);
+  }
   if (type == nullptr) {
     PyErr_PrintEx(0);
     fault("failed to create type object for PySliceContainer");
@@ -117,6 +124,10 @@ const char* find_core_module() {
 
 // Imports NumPy and reads its C-API table on first use; faults when that is impossible.
 void** numpy_table() {
+  if (injected("numpy")) {
+    PyErr_SetString(PyExc_ImportError, "injected NumPy failure");
+    capsule_fault(take_error());
+  }
   if (api_table != nullptr) return api_table;
   const char* core = find_core_module();
   if (core == nullptr) capsule_fault(take_error());
@@ -155,7 +166,7 @@ PyObject* unitary_array(double* buffer) {
   std::unique_ptr<double, FreeBuffer> owned(buffer);
   PyTypeObject* type = slice_container_type();
   allocfunc alloc = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
-  Ref container = Ref::steal(alloc(type, 0));
+  Ref container = Ref::steal(injected("container") ? PyErr_NoMemory() : alloc(type, 0));
   if (!container) {
     Ref error = take_error();
     owned.reset();
@@ -173,14 +184,24 @@ PyObject* unitary_array(double* buffer) {
   auto new_from_descr = reinterpret_cast<numpy::NewFromDescr>(table[numpy::kNewFromDescrSlot]);
   auto set_base = reinterpret_cast<numpy::SetBaseObject>(table[numpy::kSetBaseObjectSlot]);
 
-  PyObject* descr = descr_from_type(numpy::kComplexDouble);
+  PyObject* descr =
+      injected("descr") ? PyErr_NoMemory() : descr_from_type(numpy::kComplexDouble);
   if (descr == nullptr) api_failed();
   numpy::npy_intp dims[2] = {4, 4};
   numpy::npy_intp strides[2] = {64, 16};
-  Ref array = Ref::steal(new_from_descr(array_type, descr, 2, dims, strides, c->buffer,
-                                        numpy::kArrayWriteable, nullptr));
+  PyObject* raw = nullptr;
+  if (injected("array")) {
+    Py_DECREF(descr);  // the real call takes the descriptor over, also when it fails
+    PyErr_NoMemory();
+  } else {
+    raw = new_from_descr(array_type, descr, 2, dims, strides, c->buffer, numpy::kArrayWriteable,
+                         nullptr);
+  }
+  Ref array = Ref::steal(raw);
   if (!array) api_failed();
-  if (set_base(array.get(), container.release()) < 0) api_failed();
+  int status = injected("base") ? (Py_DECREF(container.release()), PyErr_NoMemory(), -1)
+                                : set_base(array.get(), container.release());
+  if (status < 0) api_failed();
   return array.release();
 }
 

@@ -3,6 +3,8 @@
 
 #include <exception>
 
+#include "frame/inject.hpp"
+
 namespace accel {
 
 namespace {
@@ -67,8 +69,10 @@ Text repr_text(PyObject* obj) {
 
 PyObject* panic_type() {
   if (panic_class != nullptr) return panic_class;
-  PyObject* cls = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
-                                            PyExc_BaseException, nullptr);
+  PyObject* cls = injected("panic_class")
+                      ? PyErr_NoMemory()
+                      : PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
+                                                  PyExc_BaseException, nullptr);
   if (cls == nullptr) {
     Ref err = Ref::steal(PyErr_GetRaisedException());
     fault(Text("Failed to initialize new exception type.: ") + render_error(err.get()),

@@ -1,0 +1,71 @@
+"""Injected faults on paths that ordinary inputs cannot reach (test builds only)."""
+
+import os
+import sys
+
+import pytest
+
+from conftest import run_child
+
+pytestmark = pytest.mark.skipif(os.environ.get("ACCEL_FAULT_INJECTION") != "ON",
+                                reason="needs a build with ACCEL_FAULT_INJECTION=ON")
+
+API = "Python API call failed"
+CAPSULE = "Failed to access NumPy array API capsule: type: <class 'ImportError'>, " \
+          "value: ImportError('injected NumPy failure'), traceback: None"
+
+CASES = [
+    ("result", lambda m: m.synth_cost_by_cx(0.5, 0, 0), API),
+    ("result", lambda m: m.sort_two_ints(2, 1), API),
+    ("result", lambda m: m.sort_two_floats(2.0, 1.0, key=abs), API),
+    ("tuple", lambda m: m.mirror_weyl_coord(0.5, 0, 0), API),
+    ("tuple", lambda m: m.sort_two_objs([1], [2]), API),
+    ("numpy", lambda m: m.canonical_unitary(0, 0, 0), CAPSULE),
+    ("container_type", lambda m: m.canonical_unitary(0, 0, 0),
+     "failed to create type object for PySliceContainer"),
+    ("container", lambda m: m.canonical_unitary(0, 0, 0),
+     "Failed to create slice container: type: <class 'MemoryError'>, value: MemoryError(), "
+     "traceback: None"),
+    ("descr", lambda m: m.canonical_unitary(0, 0, 0), API),
+    ("array", lambda m: m.canonical_unitary(0, 0, 0), API),
+    ("base", lambda m: m.canonical_unitary(0, 0, 0), API),
+]
+
+
+@pytest.mark.parametrize("point,call,message", CASES)
+def test_injected_fault_raises_and_recovers(acc, panic_type, monkeypatch, capfd, point, call,
+                                            message):
+    owner = type(acc.canonical_unitary(0, 0, 0).base)
+    held = [1], [2]
+    before = sys.getrefcount(owner), sys.getrefcount(held[0]), sys.getrefcount(held[1])
+    monkeypatch.setenv("ACCEL_INJECT", point)
+    for _ in range(3):
+        with pytest.raises(panic_type) as info:
+            call(acc)
+        assert str(info.value) == message
+        del info
+        try:
+            acc.sort_two_objs(*held)  # holds no references to its objects after a fault
+        except BaseException:
+            pass
+    monkeypatch.delenv("ACCEL_INJECT")
+    assert call(acc) is not None
+    assert (sys.getrefcount(owner), sys.getrefcount(held[0]), sys.getrefcount(held[1])) == before
+    assert "panicked at" in capfd.readouterr().err
+
+
+ABORTS = [
+    ("panic_class", "_accel.mirror_weyl_coord(0.6, 0, 0)",
+     ["Failed to initialize new exception type.", "uncaught panic at ffi boundary"]),
+    ("alloc", "_accel.canonical_unitary(0, 0, 0)", ["memory allocation of 256 bytes failed"]),
+]
+
+
+@pytest.mark.parametrize("point,call,texts", ABORTS)
+def test_abort_conditions(point, call, texts):
+    proc = run_child(f"import _accel\nprint('before', flush=True)\n{call}\nprint('after')",
+                     env={"ACCEL_INJECT": point}, check=False)
+    assert proc.returncode < 0  # killed by SIGABRT
+    assert proc.stdout == "before\n"
+    for text in texts:
+        assert text in proc.stderr
