@@ -12,6 +12,7 @@ settings.register_profile(
     "ci", max_examples=2000, deadline=None, derandomize=True,
     suppress_health_check=[HealthCheck.too_slow])
 settings.register_profile("long", max_examples=50_000, deadline=None)
+settings.register_profile("tiny", max_examples=10, deadline=None, derandomize=True)
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -42,3 +43,14 @@ def run_child(code, env=None, check=True):
     if check and proc.returncode != 0:
         raise AssertionError(f"child failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}")
     return proc
+
+
+def pytest_sessionfinish(session, exitstatus):
+    """With ACCEL_LSAN_CHECK set (a sanitizer run), report leaks now, while the interpreter and
+    its modules are still alive, so that only unreachable memory is reported."""
+    if os.environ.get("ACCEL_LSAN_CHECK"):
+        import ctypes
+        import gc
+
+        gc.collect()
+        ctypes.CDLL(None).__lsan_do_recoverable_leak_check()
