@@ -60,7 +60,8 @@ case "$cmd" in
     install
     exec "$vpy" examples/demo.py ;;
   test)
-    install pytest hypothesis
+    install pytest hypothesis mypy
+    [ "${ACCEL_PACKAGING:-0}" = 1 ] && "$vpy" -m pip install -q build auditwheel
     if [ "$ACCEL_SANITIZE" = ON ]; then
       # The interpreter is not instrumented: preload the runtimes and let malloc see every
       # Python allocation.
@@ -71,7 +72,8 @@ case "$cmd" in
     fi
     exec "$vpy" -m pytest "$@" ;;
   bench)
-    install
+    install nanobind cmake ninja
+    export PATH="$PWD/$venv/bin:$PATH"  # the venv's cmake builds the nanobind twin
     exec "$vpy" bench/run.py "$@" ;;
   *)
     echo "usage: ./dev.sh demo|test|bench [args]" >&2

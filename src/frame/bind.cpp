@@ -10,9 +10,9 @@ namespace accel {
 
 namespace {
 
-// Index of the parameter that a keyword names, or -1. A name whose UTF-8 cannot be read
-// matches nothing; its error is dropped.
-Py_ssize_t find_parameter(PyObject* key, const char* const* names, Py_ssize_t count) {
+// Index of the parameter whose name has the same UTF-8 text as `key`, or -1. A name whose
+// UTF-8 cannot be read matches nothing; its error is dropped.
+Py_ssize_t find_by_text(PyObject* key, const Parameters& params) {
   const char* text;
   Py_ssize_t size;
   if (PyUnicode_IS_COMPACT_ASCII(key)) {
@@ -25,13 +25,33 @@ Py_ssize_t find_parameter(PyObject* key, const char* const* names, Py_ssize_t co
       return -1;
     }
   }
-  for (Py_ssize_t i = 0; i < count; ++i) {
-    if (std::strlen(names[i]) == static_cast<std::size_t>(size) &&
-        std::memcmp(names[i], text, static_cast<std::size_t>(size)) == 0) {
+  for (Py_ssize_t i = 0; i < params.count; ++i) {
+    const char* name = params.names[i];
+    if (std::strlen(name) == static_cast<std::size_t>(size) &&
+        std::memcmp(name, text, static_cast<std::size_t>(size)) == 0) {
       return i;
     }
   }
   return -1;
+}
+
+// Keyword names at call sites are interned by the compiler, so comparing with our own interned
+// names by identity finds them without reading any text.
+inline Py_ssize_t find_parameter(PyObject* key, const Parameters& params) {
+  for (Py_ssize_t i = 0; i < params.count; ++i) {
+    if (params.interned[i] == key) return i;
+  }
+  return find_by_text(key, params);
+}
+
+// Interns the parameter names once, on the first keyword call of the function.
+void intern_names(const Parameters& params) {
+  for (Py_ssize_t i = 0; i < params.count; ++i) {
+    if (params.interned[i] != nullptr) continue;
+    PyObject* name = PyUnicode_InternFromString(params.names[i]);
+    if (name == nullptr) api_failed();
+    params.interned[i] = name;  // kept for the life of the process
+  }
 }
 
 // Raises TypeError with a message made by PyUnicode_FromFormat.
@@ -67,35 +87,41 @@ bool too_many(const char* function, Py_ssize_t count, Py_ssize_t required, Py_ss
 
 }  // namespace
 
-bool bind_general(const char* function, const char* const* names, Py_ssize_t count,
-                  Py_ssize_t required, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                  PyObject** slots) {
+bool bind_general(const Parameters& params, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* kwnames, PyObject** slots) {
+  const Py_ssize_t count = params.count;
   for (Py_ssize_t i = 0; i < count; ++i) slots[i] = i < nargs ? args[i] : nullptr;
-  if (nargs > count) return too_many(function, count, required, nargs);
+  if (nargs > count) return too_many(params.function, count, params.required, nargs);
 
-  const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-  for (Py_ssize_t k = 0; k < nkw; ++k) {
-    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-    Py_ssize_t i = find_parameter(key, names, count);
-    if (i < 0) {
-      Ref shown = display(key);
-      return type_error("%s() got an unexpected keyword argument '%U'", function, shown.get());
+  if (kwnames != nullptr) {
+    if (params.interned[count - 1] == nullptr) [[unlikely]]
+      intern_names(params);
+    const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+      PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+      Py_ssize_t i = find_parameter(key, params);
+      if (i < 0) {
+        Ref shown = display(key);
+        return type_error("%s() got an unexpected keyword argument '%U'", params.function,
+                          shown.get());
+      }
+      if (slots[i] != nullptr) {
+        return type_error("%s() got multiple values for argument '%s'", params.function,
+                          params.names[i]);
+      }
+      slots[i] = args[nargs + k];
     }
-    if (slots[i] != nullptr) {
-      return type_error("%s() got multiple values for argument '%s'", function, names[i]);
-    }
-    slots[i] = args[nargs + k];
   }
 
-  if (nargs < required) {
+  if (nargs < params.required) {
     const char* missing[8];
     Py_ssize_t n = 0;
-    for (Py_ssize_t i = 0; i < required; ++i) {
-      if (slots[i] == nullptr) missing[n++] = names[i];
+    for (Py_ssize_t i = 0; i < params.required; ++i) {
+      if (slots[i] == nullptr) missing[n++] = params.names[i];
     }
     if (n > 0) {
       Ref list = name_list(missing, n);
-      return type_error("%s() missing %zd required positional %s: %U", function, n,
+      return type_error("%s() missing %zd required positional %s: %U", params.function, n,
                         n == 1 ? "argument" : "arguments", list.get());
     }
   }

@@ -40,7 +40,7 @@ inline PyObject* run(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 
 // Binds and converts P float parameters in declaration order; the first failure wins.
 template <std::size_t P>
-inline bool float_args(const Signature<P>& sig, PyObject* const* args, Py_ssize_t nargs,
+inline bool float_args(Signature<P>& sig, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames, double (&values)[P]) {
   PyObject* slots[P];
   if (!bind(sig, args, nargs, kwnames, slots)) return false;

@@ -8,7 +8,7 @@ namespace {
 
 using Predicate = bool (*)(double, double, double);
 
-template <const Signature<3>& Sig, Predicate Pred>
+template <Signature<3>& Sig, Predicate Pred>
 PyObject* fuzzy(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* slots[3];
   if (!bind(Sig, args, nargs, kwnames, slots)) return nullptr;
@@ -20,28 +20,28 @@ PyObject* fuzzy(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return bool_result(Pred(a, b, atol));
 }
 
-constexpr Signature<3> kEqual{"fuzzy_equal", {"a", "b", "atol"}, 2};
-constexpr Signature<3> kGreaterEqual{"fuzzy_greater_equal", {"a", "b", "atol"}, 2};
-constexpr Signature<3> kGreater{"fuzzy_greater", {"a", "b", "atol"}, 2};
-constexpr Signature<3> kLessEqual{"fuzzy_less_equal", {"a", "b", "atol"}, 2};
-constexpr Signature<3> kLess{"fuzzy_less", {"a", "b", "atol"}, 2};
+Signature<3> equal_sig{"fuzzy_equal", {"a", "b", "atol"}, 2};
+Signature<3> greater_equal_sig{"fuzzy_greater_equal", {"a", "b", "atol"}, 2};
+Signature<3> greater_sig{"fuzzy_greater", {"a", "b", "atol"}, 2};
+Signature<3> less_equal_sig{"fuzzy_less_equal", {"a", "b", "atol"}, 2};
+Signature<3> less_sig{"fuzzy_less", {"a", "b", "atol"}, 2};
 
 }  // namespace
 
 ACCEL_ENTRY(fuzzy_equal_entry) {
-  return run<fuzzy<kEqual, fuzzy_equal>>(args, nargs, kwnames);
+  return run<fuzzy<equal_sig, fuzzy_equal>>(args, nargs, kwnames);
 }
 ACCEL_ENTRY(fuzzy_greater_equal_entry) {
-  return run<fuzzy<kGreaterEqual, fuzzy_greater_equal>>(args, nargs, kwnames);
+  return run<fuzzy<greater_equal_sig, fuzzy_greater_equal>>(args, nargs, kwnames);
 }
 ACCEL_ENTRY(fuzzy_greater_entry) {
-  return run<fuzzy<kGreater, fuzzy_greater>>(args, nargs, kwnames);
+  return run<fuzzy<greater_sig, fuzzy_greater>>(args, nargs, kwnames);
 }
 ACCEL_ENTRY(fuzzy_less_equal_entry) {
-  return run<fuzzy<kLessEqual, fuzzy_less_equal>>(args, nargs, kwnames);
+  return run<fuzzy<less_equal_sig, fuzzy_less_equal>>(args, nargs, kwnames);
 }
 ACCEL_ENTRY(fuzzy_less_entry) {
-  return run<fuzzy<kLess, fuzzy_less>>(args, nargs, kwnames);
+  return run<fuzzy<less_sig, fuzzy_less>>(args, nargs, kwnames);
 }
 
 }  // namespace accel

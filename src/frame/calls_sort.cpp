@@ -6,9 +6,9 @@ namespace accel {
 
 namespace {
 
-constexpr Signature<3> kFloats{"sort_two_floats", {"a", "b", "key"}, 2};
-constexpr Signature<3> kInts{"sort_two_ints", {"a", "b", "key"}, 2};
-constexpr Signature<3> kObjs{"sort_two_objs", {"a", "b", "key"}, 2};
+Signature<3> floats_sig{"sort_two_floats", {"a", "b", "key"}, 2};
+Signature<3> ints_sig{"sort_two_ints", {"a", "b", "key"}, 2};
+Signature<3> objs_sig{"sort_two_objs", {"a", "b", "key"}, 2};
 
 inline bool has_key(PyObject* key) {
   return key != nullptr && key != Py_None;
@@ -34,7 +34,7 @@ bool int_key(PyObject* key, std::int32_t value, std::int32_t& out) {
 
 PyObject* floats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* slots[3];
-  if (!bind(kFloats, args, nargs, kwnames, slots)) return nullptr;
+  if (!bind(floats_sig, args, nargs, kwnames, slots)) return nullptr;
   double a, b;
   if (!float_arg(slots[0], "a", a) || !float_arg(slots[1], "b", b)) return nullptr;
   PyObject* key = slots[2];
@@ -52,7 +52,7 @@ PyObject* floats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 
 PyObject* ints(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* slots[3];
-  if (!bind(kInts, args, nargs, kwnames, slots)) return nullptr;
+  if (!bind(ints_sig, args, nargs, kwnames, slots)) return nullptr;
   std::int32_t a, b;
   if (!int32_arg(slots[0], "a", a) || !int32_arg(slots[1], "b", b)) return nullptr;
   PyObject* key = slots[2];
@@ -81,7 +81,7 @@ bool less_than(PyObject* left, PyObject* right, bool& out) {
 
 PyObject* objs(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* slots[3];
-  if (!bind(kObjs, args, nargs, kwnames, slots)) return nullptr;
+  if (!bind(objs_sig, args, nargs, kwnames, slots)) return nullptr;
   PyObject* a = slots[0];
   PyObject* b = slots[1];
   PyObject* key = slots[2];

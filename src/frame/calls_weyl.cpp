@@ -8,20 +8,20 @@ namespace accel {
 
 namespace {
 
-constexpr Signature<3> kCheck{"check_weyl_coord", {"a", "b", "c"}, 3};
-constexpr Signature<3> kMirror{"mirror_weyl_coord", {"a", "b", "c"}, 3};
-constexpr Signature<3> kOnlyXx{"only_xx_rot", {"_a", "b", "c"}, 3};
-constexpr Signature<3> kUnitary{"canonical_unitary", {"a", "b", "c"}, 3};
+Signature<3> check_sig{"check_weyl_coord", {"a", "b", "c"}, 3};
+Signature<3> mirror_sig{"mirror_weyl_coord", {"a", "b", "c"}, 3};
+Signature<3> only_xx_sig{"only_xx_rot", {"_a", "b", "c"}, 3};
+Signature<3> unitary_sig{"canonical_unitary", {"a", "b", "c"}, 3};
 
 PyObject* check(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   double v[3];
-  if (!float_args(kCheck, args, nargs, kwnames, v)) return nullptr;
+  if (!float_args(check_sig, args, nargs, kwnames, v)) return nullptr;
   return bool_result(is_normalised(v[0], v[1], v[2]));
 }
 
 PyObject* mirror(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   double v[3];
-  if (!float_args(kMirror, args, nargs, kwnames, v)) return nullptr;
+  if (!float_args(mirror_sig, args, nargs, kwnames, v)) return nullptr;
   Triple m = mirror_weyl(v[0], v[1], v[2]);
   Ref a = float_object(m.a);
   Ref b = float_object(m.b);
@@ -31,13 +31,13 @@ PyObject* mirror(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 
 PyObject* only_xx_rot(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   double v[3];
-  if (!float_args(kOnlyXx, args, nargs, kwnames, v)) return nullptr;
+  if (!float_args(only_xx_sig, args, nargs, kwnames, v)) return nullptr;
   return bool_result(only_xx(v[1], v[2]));
 }
 
 PyObject* unitary(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   double v[3];
-  if (!float_args(kUnitary, args, nargs, kwnames, v)) return nullptr;
+  if (!float_args(unitary_sig, args, nargs, kwnames, v)) return nullptr;
   return unitary_array(canonical_unitary_buffer(v[0], v[1], v[2]));
 }
 

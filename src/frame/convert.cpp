@@ -50,7 +50,7 @@ bool float_arg_slow(PyObject* obj, const char* name, double& out) {
   return true;
 }
 
-bool int32_arg(PyObject* obj, const char* name, std::int32_t& out) {
+bool int32_arg_slow(PyObject* obj, const char* name, std::int32_t& out) {
   bool failed;
   if (read_int32(obj, out, failed)) return true;
   if (failed) return raise_for_argument(take_error(), name);

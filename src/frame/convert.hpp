@@ -31,8 +31,20 @@ inline bool optional_float_arg(PyObject* obj, const char* name, double fallback,
   return float_arg(obj, name, out);
 }
 
-// Reads a 32-bit signed integer parameter; failures are attributed to `name`.
-bool int32_arg(PyObject* obj, const char* name, std::int32_t& out);
+// Non-compact ints and other objects go through PyLong_AsLong; failures name `name`.
+bool int32_arg_slow(PyObject* obj, const char* name, std::int32_t& out);
+
+// Reads a 32-bit signed integer parameter. An exact int of one digit (below 2**30 in size)
+// always fits and is read directly.
+inline bool int32_arg(PyObject* obj, const char* name, std::int32_t& out) {
+  if (PyLong_CheckExact(obj) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj)))
+      [[likely]] {
+    out = static_cast<std::int32_t>(
+        PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(obj)));
+    return true;
+  }
+  return int32_arg_slow(obj, name, out);
+}
 
 // The same conversions for values that are not parameters (key results): errors unchanged.
 bool float_value(PyObject* obj, double& out);

@@ -8,7 +8,9 @@ namespace accel {
 bool injected(const char* point) noexcept;
 #else
 // Normal builds: every failure point is compiled out.
-constexpr bool injected(const char*) noexcept { return false; }
+constexpr bool injected(const char*) noexcept {
+  return false;
+}
 #endif
 
 }  // namespace accel

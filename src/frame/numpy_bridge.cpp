@@ -184,8 +184,7 @@ PyObject* unitary_array(double* buffer) {
   auto new_from_descr = reinterpret_cast<numpy::NewFromDescr>(table[numpy::kNewFromDescrSlot]);
   auto set_base = reinterpret_cast<numpy::SetBaseObject>(table[numpy::kSetBaseObjectSlot]);
 
-  PyObject* descr =
-      injected("descr") ? PyErr_NoMemory() : descr_from_type(numpy::kComplexDouble);
+  PyObject* descr = injected("descr") ? PyErr_NoMemory() : descr_from_type(numpy::kComplexDouble);
   if (descr == nullptr) api_failed();
   numpy::npy_intp dims[2] = {4, 4};
   numpy::npy_intp strides[2] = {64, 16};
