@@ -6,14 +6,10 @@ import numpy.typing as npt
 import _accel
 
 
-def cheapest(a: float, b: float, c: float) -> tuple[str, float]:
-    costs = {
-        "cx": _accel.synth_cost_by_cx(a, b, c),
-        "b": _accel.synth_cost_by_b(a, b, c),
-        "sqisw": _accel.synth_cost_by_sqisw(a, b, c),
-    }
-    name, cost = _accel.sort_two_objs(*costs.items(), key=lambda kv: kv[1])[0]
-    return name, cost
+def cheaper(a: float, b: float, c: float) -> tuple[str, float]:
+    cx = ("cx", _accel.synth_cost_by_cx(a, b, c))
+    sqisw = ("sqisw", _accel.synth_cost_by_sqisw(a, b, c))
+    return _accel.sort_two_objs(cx, sqisw, key=lambda pair: pair[1])[0]
 
 
 def unitary(a: float, b: float, c: float) -> npt.NDArray[np.complex128]:
@@ -27,5 +23,5 @@ i, j = _accel.sort_two_ints(3, True)
 mirrored: tuple[float, float, float] = _accel.mirror_weyl_coord(0.3, 0.2, 0.1)
 duration: float = _accel.optimal_can_gate_duration(0.5, 0.25, 0, 1, 1, 0)
 same: bool = _accel.fuzzy_equal(low, 1.5, atol=None)
-print(cheapest(0.5, 0.25, 0.0), unitary(0.5, 0, 0).shape, low + high, i + j, mirrored, duration,
+print(cheaper(0.5, 0.25, 0.0), unitary(0.5, 0, 0).shape, low + high, i + j, mirrored, duration,
       same)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 
 #include "frame/ref.hpp"
 
@@ -32,18 +33,29 @@ struct Signature {
 bool bind_general(const Parameters& params, PyObject* const* args, Py_ssize_t nargs,
                   PyObject* kwnames, PyObject** slots);
 
-// Positional calls with an acceptable count bind inline; everything else goes out of line.
-template <std::size_t P>
-inline bool bind(Signature<P>& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                 PyObject* (&slots)[P]) {
+// Binds out of line and hands the slots to `body`; kept apart so the inline path's frame
+// stays small.
+template <std::size_t P, class Body, std::size_t... I>
+[[gnu::noinline]] PyObject* bind_then(Signature<P>& sig, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames, Body& body, std::index_sequence<I...>) {
+  PyObject* slots[P];
+  if (!bind_general(sig.parameters(), args, nargs, kwnames, slots)) return nullptr;
+  return body(slots[I]...);
+}
+
+// Calls `body` with one argument per parameter (a borrowed reference, or null where not given).
+// Positional calls with an acceptable count pass the caller's array entries straight through.
+template <std::size_t P, class Body>
+inline PyObject* with_bound(Signature<P>& sig, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames, Body&& body) {
+  constexpr auto indices = std::make_index_sequence<P>();
   if (kwnames == nullptr && nargs >= sig.required && nargs <= static_cast<Py_ssize_t>(P))
       [[likely]] {
-    for (std::size_t i = 0; i < P; ++i) {
-      slots[i] = static_cast<Py_ssize_t>(i) < nargs ? args[i] : nullptr;
-    }
-    return true;
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+      return body((static_cast<Py_ssize_t>(I) < nargs ? args[I] : nullptr)...);
+    }(indices);
   }
-  return bind_general(sig.parameters(), args, nargs, kwnames, slots);
+  return bind_then(sig, args, nargs, kwnames, body, indices);
 }
 
 }  // namespace accel

@@ -38,16 +38,19 @@ inline PyObject* run(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
   return guarded([&] { return W(args, nargs, kwnames); });
 }
 
-// Binds and converts P float parameters in declaration order; the first failure wins.
-template <std::size_t P>
-inline bool float_args(Signature<P>& sig, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames, double (&values)[P]) {
-  PyObject* slots[P];
-  if (!bind(sig, args, nargs, kwnames, slots)) return false;
-  for (std::size_t i = 0; i < P; ++i) {
-    if (!float_arg(slots[i], sig.names[i], values[i])) return false;
-  }
-  return true;
+// Binds and converts P float parameters in declaration order (the first failure wins), then
+// returns kernel(values).
+template <std::size_t P, class Kernel>
+inline PyObject* with_floats(Signature<P>& sig, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames, Kernel&& kernel) {
+  return with_bound(sig, args, nargs, kwnames, [&](auto... objs) -> PyObject* {
+    PyObject* const slots[P] = {objs...};
+    double values[P];
+    for (std::size_t i = 0; i < P; ++i) {
+      if (!float_arg(slots[i], sig.names[i], values[i])) return nullptr;
+    }
+    return kernel(values);
+  });
 }
 
 }  // namespace accel

@@ -10,14 +10,15 @@ using Predicate = bool (*)(double, double, double);
 
 template <Signature<3>& Sig, Predicate Pred>
 PyObject* fuzzy(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* slots[3];
-  if (!bind(Sig, args, nargs, kwnames, slots)) return nullptr;
-  double a, b, atol;
-  if (!float_arg(slots[0], "a", a) || !float_arg(slots[1], "b", b) ||
-      !optional_float_arg(slots[2], "atol", kTolerance, atol)) {
-    return nullptr;
-  }
-  return bool_result(Pred(a, b, atol));
+  return with_bound(Sig, args, nargs, kwnames,
+                    [](PyObject* a_obj, PyObject* b_obj, PyObject* atol_obj) -> PyObject* {
+                      double a, b, atol;
+                      if (!float_arg(a_obj, "a", a) || !float_arg(b_obj, "b", b) ||
+                          !optional_float_arg(atol_obj, "atol", kTolerance, atol)) {
+                        return nullptr;
+                      }
+                      return bool_result(Pred(a, b, atol));
+                    });
 }
 
 Signature<3> equal_sig{"fuzzy_equal", {"a", "b", "atol"}, 2};

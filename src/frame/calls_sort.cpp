@@ -32,12 +32,9 @@ bool int_key(PyObject* key, std::int32_t value, std::int32_t& out) {
   return result && int32_value(result.get(), out);
 }
 
-PyObject* floats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* slots[3];
-  if (!bind(floats_sig, args, nargs, kwnames, slots)) return nullptr;
+PyObject* floats_bound(PyObject* a_obj, PyObject* b_obj, PyObject* key) {
   double a, b;
-  if (!float_arg(slots[0], "a", a) || !float_arg(slots[1], "b", b)) return nullptr;
-  PyObject* key = slots[2];
+  if (!float_arg(a_obj, "a", a) || !float_arg(b_obj, "b", b)) return nullptr;
   std::pair<double, double> sorted;
   if (!has_key(key)) {
     sorted = sort_two(a, b);
@@ -50,12 +47,9 @@ PyObject* floats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return tuple_result(std::move(first), std::move(second));
 }
 
-PyObject* ints(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* slots[3];
-  if (!bind(ints_sig, args, nargs, kwnames, slots)) return nullptr;
+PyObject* ints_bound(PyObject* a_obj, PyObject* b_obj, PyObject* key) {
   std::int32_t a, b;
-  if (!int32_arg(slots[0], "a", a) || !int32_arg(slots[1], "b", b)) return nullptr;
-  PyObject* key = slots[2];
+  if (!int32_arg(a_obj, "a", a) || !int32_arg(b_obj, "b", b)) return nullptr;
   std::pair<std::int32_t, std::int32_t> sorted;
   if (!has_key(key)) {
     sorted = sort_two(a, b);
@@ -79,12 +73,7 @@ bool less_than(PyObject* left, PyObject* right, bool& out) {
   return true;
 }
 
-PyObject* objs(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* slots[3];
-  if (!bind(objs_sig, args, nargs, kwnames, slots)) return nullptr;
-  PyObject* a = slots[0];
-  PyObject* b = slots[1];
-  PyObject* key = slots[2];
+PyObject* objs_bound(PyObject* a, PyObject* b, PyObject* key) {
   // Only key(b) < key(a) swaps, so equal and unordered objects keep their order.
   bool swap;
   if (!has_key(key)) {
@@ -102,6 +91,18 @@ PyObject* objs(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Ref first = Ref::borrow(swap ? b : a);
   Ref second = Ref::borrow(swap ? a : b);
   return tuple_result(std::move(first), std::move(second));
+}
+
+PyObject* floats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return with_bound(floats_sig, args, nargs, kwnames, floats_bound);
+}
+
+PyObject* ints(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return with_bound(ints_sig, args, nargs, kwnames, ints_bound);
+}
+
+PyObject* objs(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return with_bound(objs_sig, args, nargs, kwnames, objs_bound);
 }
 
 }  // namespace

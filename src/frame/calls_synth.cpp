@@ -11,9 +11,8 @@ using Cost = double (*)(double, double, double);
 
 template <Signature<3>& Sig, Cost Kernel>
 PyObject* cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  double v[3];
-  if (!float_args(Sig, args, nargs, kwnames, v)) return nullptr;
-  return float_result(Kernel(v[0], v[1], v[2]));
+  return with_floats(Sig, args, nargs, kwnames,
+                     [](const double* v) { return float_result(Kernel(v[0], v[1], v[2])); });
 }
 
 Signature<3> cx_sig{"synth_cost_by_cx", {"a", "b", "c"}, 3};
@@ -22,9 +21,9 @@ Signature<3> b_sig{"synth_cost_by_b", {"a", "b", "c"}, 3};
 Signature<6> duration_sig{"optimal_can_gate_duration", {"a", "b", "c", "gx", "gy", "gz"}, 6};
 
 PyObject* duration(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  double v[6];
-  if (!float_args(duration_sig, args, nargs, kwnames, v)) return nullptr;
-  return float_result(can_gate_duration(v[0], v[1], v[2], v[3], v[4], v[5]));
+  return with_floats(duration_sig, args, nargs, kwnames, [](const double* v) {
+    return float_result(can_gate_duration(v[0], v[1], v[2], v[3], v[4], v[5]));
+  });
 }
 
 }  // namespace

@@ -14,31 +14,29 @@ Signature<3> only_xx_sig{"only_xx_rot", {"_a", "b", "c"}, 3};
 Signature<3> unitary_sig{"canonical_unitary", {"a", "b", "c"}, 3};
 
 PyObject* check(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  double v[3];
-  if (!float_args(check_sig, args, nargs, kwnames, v)) return nullptr;
-  return bool_result(is_normalised(v[0], v[1], v[2]));
+  return with_floats(check_sig, args, nargs, kwnames,
+                     [](const double* v) { return bool_result(is_normalised(v[0], v[1], v[2])); });
 }
 
 PyObject* mirror(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  double v[3];
-  if (!float_args(mirror_sig, args, nargs, kwnames, v)) return nullptr;
-  Triple m = mirror_weyl(v[0], v[1], v[2]);
-  Ref a = float_object(m.a);
-  Ref b = float_object(m.b);
-  Ref c = float_object(m.c);
-  return tuple_result(std::move(a), std::move(b), std::move(c));
+  return with_floats(mirror_sig, args, nargs, kwnames, [](const double* v) {
+    Triple m = mirror_weyl(v[0], v[1], v[2]);
+    Ref a = float_object(m.a);
+    Ref b = float_object(m.b);
+    Ref c = float_object(m.c);
+    return tuple_result(std::move(a), std::move(b), std::move(c));
+  });
 }
 
 PyObject* only_xx_rot(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  double v[3];
-  if (!float_args(only_xx_sig, args, nargs, kwnames, v)) return nullptr;
-  return bool_result(only_xx(v[1], v[2]));
+  return with_floats(only_xx_sig, args, nargs, kwnames,
+                     [](const double* v) { return bool_result(only_xx(v[1], v[2])); });
 }
 
 PyObject* unitary(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  double v[3];
-  if (!float_args(unitary_sig, args, nargs, kwnames, v)) return nullptr;
-  return unitary_array(canonical_unitary_buffer(v[0], v[1], v[2]));
+  return with_floats(unitary_sig, args, nargs, kwnames, [](const double* v) {
+    return unitary_array(canonical_unitary_buffer(v[0], v[1], v[2]));
+  });
 }
 
 }  // namespace
@@ -52,7 +50,6 @@ ACCEL_ENTRY(mirror_weyl_coord_entry) {
 ACCEL_ENTRY(only_xx_rot_entry) {
   return run<only_xx_rot>(args, nargs, kwnames);
 }
-
 ACCEL_ENTRY(canonical_unitary_entry) {
   return run<unitary>(args, nargs, kwnames);
 }

@@ -16,7 +16,24 @@ from typing import Any, Protocol, SupportsFloat, SupportsIndex, TypeVar, overloa
 import numpy as np
 import numpy.typing as npt
 
-__all__: list[str]
+__all__ = [
+    "fuzzy_equal",
+    "fuzzy_greater_equal",
+    "fuzzy_greater",
+    "fuzzy_less_equal",
+    "fuzzy_less",
+    "check_weyl_coord",
+    "optimal_can_gate_duration",
+    "mirror_weyl_coord",
+    "sort_two_ints",
+    "sort_two_floats",
+    "sort_two_objs",
+    "synth_cost_by_cx",
+    "synth_cost_by_sqisw",
+    "synth_cost_by_b",
+    "only_xx_rot",
+    "canonical_unitary",
+]
 
 # Anything CPython converts to a float: float, int, bool, objects with __float__ or __index__.
 _Real = SupportsFloat | SupportsIndex
