@@ -1,6 +1,9 @@
 """Module creation, the function table, the shared object's exports and subinterpreters."""
 
+import ctypes
+import dis
 import importlib
+import os
 import inspect
 import subprocess
 import sys
@@ -132,3 +135,33 @@ def test_isolated_subinterpreter_is_refused():
     assert lines[0].startswith("refused:")
     assert "_accel" in lines[0]
     assert lines[1] == "True"
+
+
+def test_kernels_stay_free_of_python():
+    root = os.path.join(os.path.dirname(__file__), "..", "src")
+    kernel_files = [os.path.join(root, d, f) for d in ("compare", "weyl", "synth")
+                    for f in os.listdir(os.path.join(root, d))]
+    kernel_files += [os.path.join(root, "frame", f) for f in ("fault.hpp", "fault.cpp",
+                                                              "text.hpp", "inject.hpp")]
+    for path in kernel_files:
+        with open(path) as f:
+            text = f.read()
+        assert "Python.h" not in text and "frame/ref.hpp" not in text, path
+
+
+def _method_flags(f):
+    method_def = ctypes.c_void_p.from_address(id(f) + 2 * ctypes.sizeof(ctypes.c_void_p))
+    return ctypes.c_int.from_address(method_def.value + 2 * ctypes.sizeof(ctypes.c_void_p)).value
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_vectorcall_flags_and_specialised_call(acc, name):
+    f = getattr(acc, name)
+    assert _method_flags(f) == 0x82  # METH_FASTCALL | METH_KEYWORDS, nothing else
+    ns = {"f": f}
+    exec("def loop():\n    for _ in range(64):\n        try: f(0.5, 0.0, 0.0)\n"
+         "        except BaseException: pass", ns)
+    ns["loop"]()
+    ns["loop"]()
+    ops = [i.opname for i in dis.get_instructions(ns["loop"], adaptive=True)]
+    assert "CALL_BUILTIN_FAST_WITH_KEYWORDS" in ops

@@ -31,12 +31,11 @@ NB_MODULE(accel_nb_twin, m) {
   m.def("fuzzy_greater_equal", &fuzzy<accel::fuzzy_greater_equal>, "a"_a, "b"_a,
         "atol"_a = nb::none());
   m.def("fuzzy_greater", &fuzzy<accel::fuzzy_greater>, "a"_a, "b"_a, "atol"_a = nb::none());
-  m.def("fuzzy_less_equal", &fuzzy<accel::fuzzy_less_equal>, "a"_a, "b"_a,
-        "atol"_a = nb::none());
+  m.def("fuzzy_less_equal", &fuzzy<accel::fuzzy_less_equal>, "a"_a, "b"_a, "atol"_a = nb::none());
   m.def("fuzzy_less", &fuzzy<accel::fuzzy_less>, "a"_a, "b"_a, "atol"_a = nb::none());
   m.def("check_weyl_coord", &accel::is_normalised, "a"_a, "b"_a, "c"_a);
-  m.def("optimal_can_gate_duration", &accel::can_gate_duration, "a"_a, "b"_a, "c"_a, "gx"_a,
-        "gy"_a, "gz"_a);
+  m.def("optimal_can_gate_duration", &accel::can_gate_duration, "a"_a, "b"_a, "c"_a, "gx"_a, "gy"_a,
+        "gz"_a);
   m.def(
       "mirror_weyl_coord",
       [](double a, double b, double c) {
@@ -60,8 +59,7 @@ NB_MODULE(accel_nb_twin, m) {
         if (!key || key->is_none()) return accel::sort_two(a, b);
         std::pair<double, double> out;
         accel::sort_two_by_key(
-            a, b, [&](double v, double& k) { return k = nb::cast<double>((*key)(v)), true; },
-            out);
+            a, b, [&](double v, double& k) { return k = nb::cast<double>((*key)(v)), true; }, out);
         return out;
       },
       "a"_a, "b"_a, "key"_a = nb::none());
@@ -76,12 +74,13 @@ NB_MODULE(accel_nb_twin, m) {
   m.def("synth_cost_by_sqisw", &accel::cost_by_sqisw, "a"_a, "b"_a, "c"_a);
   m.def("synth_cost_by_b", &accel::cost_by_b, "a"_a, "b"_a, "c"_a);
   m.def(
-      "only_xx_rot", [](double, double b, double c) { return accel::only_xx(b, c); }, "_a"_a,
-      "b"_a, "c"_a);
+      "only_xx_rot", [](double, double b, double c) { return accel::only_xx(b, c); }, "_a"_a, "b"_a,
+      "c"_a);
   m.def(
       "canonical_unitary",
       [](double a, double b, double c) {
-        auto* data = reinterpret_cast<std::complex<double>*>(accel::canonical_unitary_buffer(a, b, c));
+        auto* data =
+            reinterpret_cast<std::complex<double>*>(accel::canonical_unitary_buffer(a, b, c));
         nb::capsule owner(data, [](void* p) noexcept { std::free(p); });
         return nb::ndarray<nb::numpy, std::complex<double>, nb::shape<4, 4>>(data, {4, 4}, owner);
       },
