@@ -60,6 +60,24 @@ def test_fault_report_on_stderr():
     assert err.count("note: ") == 1  # the backtrace hint comes with the first report only
 
 
+THREADED = """
+import _accel, threading
+def work():
+    try:
+        _accel.synth_cost_by_b(0.6, 0, 0)
+    except BaseException as exc:
+        print(type(exc).__name__)
+t = threading.Thread(target=work)
+t.start(); t.join()
+"""
+
+
+def test_fault_report_names_other_threads():
+    proc = run_child(THREADED)
+    assert proc.stdout == "PanicException\n"
+    assert "thread '<unnamed>' panicked at src/lib:255:5:\n" in proc.stderr
+
+
 SITES = [
     ("synth_cost_by_cx(0.6, 0, 0)", "src/lib:211:5"),
     ("synth_cost_by_sqisw(0.6, 0, 0)", "src/lib:235:5"),

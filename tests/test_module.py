@@ -129,7 +129,8 @@ def test_legacy_subinterpreter_is_refused(repeat):
     assert lines[1] == "True"
 
 
-def test_isolated_subinterpreter_is_refused():
+@pytest.mark.parametrize("repeat", range(2))
+def test_isolated_subinterpreter_is_refused(repeat):
     proc = run_child(ISOLATED)
     lines = proc.stdout.splitlines()
     assert lines[0].startswith("refused:")

@@ -17,11 +17,13 @@ namespace {
 
 std::atomic<bool> hint_written{false};
 
-// The main thread is reported as "main"; other threads by their OS name, if they have one.
+// The main thread is reported as "main"; other threads by the OS name they were given, or as
+// "<unnamed>" when they only carry the name inherited from the process.
 Text thread_name() {
   if (gettid() == getpid()) return Text("main");
   char name[64] = {};
-  if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0') {
+  if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0' ||
+      std::strncmp(name, program_invocation_short_name, 15) == 0) {
     return Text("<unnamed>");
   }
   return Text(name);
