@@ -22,44 +22,43 @@ Ref call_key(PyObject* key, Ref value) {
   return result;
 }
 
-bool float_key(PyObject* key, double value, double& out) {
-  Ref result = call_key(key, float_object(value));
-  return result && float_value(result.get(), out);
-}
+// How each typed sort reads its numbers and boxes them again.
+struct FloatKind {
+  using Value = double;
+  static bool arg(PyObject* obj, const char* name, double& out) {
+    return float_arg(obj, name, out);
+  }
+  static bool value(PyObject* obj, double& out) { return float_value(obj, out); }
+  static Ref box(double value) { return float_object(value); }
+};
 
-bool int_key(PyObject* key, std::int32_t value, std::int32_t& out) {
-  Ref result = call_key(key, int_object(value));
-  return result && int32_value(result.get(), out);
-}
+struct IntKind {
+  using Value = std::int32_t;
+  static bool arg(PyObject* obj, const char* name, std::int32_t& out) {
+    return int32_arg(obj, name, out);
+  }
+  static bool value(PyObject* obj, std::int32_t& out) { return int32_value(obj, out); }
+  static Ref box(std::int32_t value) { return int_object(value); }
+};
 
-PyObject* floats_bound(PyObject* a_obj, PyObject* b_obj, PyObject* key) {
-  double a, b;
-  if (!float_arg(a_obj, "a", a) || !float_arg(b_obj, "b", b)) return nullptr;
-  std::pair<double, double> sorted;
+// Converts a and b, orders them by key (called with new numbers), returns new numbers.
+template <class Kind>
+PyObject* typed_bound(PyObject* a_obj, PyObject* b_obj, PyObject* key) {
+  using T = typename Kind::Value;
+  T a, b;
+  if (!Kind::arg(a_obj, "a", a) || !Kind::arg(b_obj, "b", b)) return nullptr;
+  std::pair<T, T> sorted;
   if (!has_key(key)) {
     sorted = sort_two(a, b);
-  } else if (!sort_two_by_key(
-                 a, b, [key](double v, double& k) { return float_key(key, v, k); }, sorted)) {
-    return nullptr;
+  } else {
+    auto key_of = [key](T v, T& k) {
+      Ref result = call_key(key, Kind::box(v));
+      return result && Kind::value(result.get(), k);
+    };
+    if (!sort_two_by_key(a, b, key_of, sorted)) return nullptr;
   }
-  Ref first = float_object(sorted.first);
-  Ref second = float_object(sorted.second);
-  return tuple_result(std::move(first), std::move(second));
-}
-
-PyObject* ints_bound(PyObject* a_obj, PyObject* b_obj, PyObject* key) {
-  std::int32_t a, b;
-  if (!int32_arg(a_obj, "a", a) || !int32_arg(b_obj, "b", b)) return nullptr;
-  std::pair<std::int32_t, std::int32_t> sorted;
-  if (!has_key(key)) {
-    sorted = sort_two(a, b);
-  } else if (!sort_two_by_key(
-                 a, b, [key](std::int32_t v, std::int32_t& k) { return int_key(key, v, k); },
-                 sorted)) {
-    return nullptr;
-  }
-  Ref first = int_object(sorted.first);
-  Ref second = int_object(sorted.second);
+  Ref first = Kind::box(sorted.first);
+  Ref second = Kind::box(sorted.second);
   return tuple_result(std::move(first), std::move(second));
 }
 
@@ -94,11 +93,11 @@ PyObject* objs_bound(PyObject* a, PyObject* b, PyObject* key) {
 }
 
 PyObject* floats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_bound(floats_sig, args, nargs, kwnames, floats_bound);
+  return with_bound(floats_sig, args, nargs, kwnames, typed_bound<FloatKind>);
 }
 
 PyObject* ints(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_bound(ints_sig, args, nargs, kwnames, ints_bound);
+  return with_bound(ints_sig, args, nargs, kwnames, typed_bound<IntKind>);
 }
 
 PyObject* objs(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
