@@ -41,21 +41,29 @@ struct IntKind {
   static Ref box(std::int32_t value) { return int_object(value); }
 };
 
-// Converts a and b, orders them by key (called with new numbers), returns new numbers.
+// Orders a and b by key(new number); false with the error set when a key step failed. Out of
+// line: the call without a key is the hot one.
+template <class Kind, class T = typename Kind::Value>
+[[gnu::noinline]] bool sort_by_key(PyObject* key, T a, T b, std::pair<T, T>& sorted) {
+  auto key_of = [key](T v, T& k) {
+    Ref result = call_key(key, Kind::box(v));
+    return result && Kind::value(result.get(), k);
+  };
+  return sort_two_by_key(a, b, key_of, sorted);
+}
+
+// Converts a and b, orders them (by key when given), returns two new numbers.
 template <class Kind>
-PyObject* typed_bound(PyObject* a_obj, PyObject* b_obj, PyObject* key) {
+[[gnu::always_inline]] inline PyObject* typed_bound(PyObject* a_obj, PyObject* b_obj,
+                                                    PyObject* key) {
   using T = typename Kind::Value;
   T a, b;
   if (!Kind::arg(a_obj, "a", a) || !Kind::arg(b_obj, "b", b)) return nullptr;
   std::pair<T, T> sorted;
   if (!has_key(key)) {
     sorted = sort_two(a, b);
-  } else {
-    auto key_of = [key](T v, T& k) {
-      Ref result = call_key(key, Kind::box(v));
-      return result && Kind::value(result.get(), k);
-    };
-    if (!sort_two_by_key(a, b, key_of, sorted)) return nullptr;
+  } else if (!sort_by_key<Kind>(key, a, b, sorted)) {
+    return nullptr;
   }
   Ref first = Kind::box(sorted.first);
   Ref second = Kind::box(sorted.second);
@@ -93,11 +101,15 @@ PyObject* objs_bound(PyObject* a, PyObject* b, PyObject* key) {
 }
 
 PyObject* floats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_bound(floats_sig, args, nargs, kwnames, typed_bound<FloatKind>);
+  return with_bound(floats_sig, args, nargs, kwnames, [](PyObject* a, PyObject* b, PyObject* key) {
+    return typed_bound<FloatKind>(a, b, key);
+  });
 }
 
 PyObject* ints(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_bound(ints_sig, args, nargs, kwnames, typed_bound<IntKind>);
+  return with_bound(ints_sig, args, nargs, kwnames, [](PyObject* a, PyObject* b, PyObject* key) {
+    return typed_bound<IntKind>(a, b, key);
+  });
 }
 
 PyObject* objs(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
