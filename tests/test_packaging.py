@@ -1,6 +1,7 @@
 """Stubs, pickling, and the built distributions (the last only with ACCEL_PACKAGING=1)."""
 
 import concurrent.futures
+import multiprocessing
 import os
 import pickle
 import subprocess
@@ -27,7 +28,9 @@ def test_functions_pickle_by_reference():
 
 def test_process_pool_runs_synthesis_costs():
     coords = [(0.5, 0, 0), (0.25, 0.25, 0), (0.5, 0.5, 0.5), (0, 0, 0)]
-    with concurrent.futures.ProcessPoolExecutor(2) as pool:
+    # spawn: workers start clean and get the functions by reference, as on any platform
+    context = multiprocessing.get_context("spawn")
+    with concurrent.futures.ProcessPoolExecutor(2, mp_context=context) as pool:
         got = list(pool.map(_accel.synth_cost_by_cx, *zip(*coords)))
     assert got == [1.0, 2.0, 3.0, 0.0]
 
