@@ -22,14 +22,13 @@ find_python() {
   for c in python3.12 python3.13 python3; do
     if command -v "$c" >/dev/null 2>&1 && usable "$c"; then command -v "$c"; return; fi
   done
-  if command -v pyenv >/dev/null 2>&1; then
-    local root v
-    root=$(pyenv root)
-    for v in $(pyenv versions --bare 2>/dev/null | grep -E '^3\.(1[2-9]|[2-9][0-9])(\.[0-9]+)?$' | sort -V); do
-      c="$root/versions/$v/bin/python3"
-      if usable "$c"; then echo "$c"; return; fi
-    done
-  fi
+  # pyenv's versions, also when pyenv itself is not on PATH
+  local root v
+  root=$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")
+  for v in $(ls "$root/versions" 2>/dev/null | grep -E '^3\.(1[2-9]|[2-9][0-9])(\.[0-9]+)?$' | sort -V); do
+    c="$root/versions/$v/bin/python3"
+    if usable "$c"; then echo "$c"; return; fi
+  done
   echo "no CPython >= 3.12 found: install one or set PYTHON" >&2
   exit 2
 }
