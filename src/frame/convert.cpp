@@ -58,10 +58,6 @@ bool int32_arg_slow(PyObject* obj, const char* name, std::int32_t& out) {
 }
 
 bool float_value(PyObject* obj, double& out) {
-  if (Py_IS_TYPE(obj, &PyFloat_Type)) {
-    out = PyFloat_AS_DOUBLE(obj);
-    return true;
-  }
   double value = PyFloat_AsDouble(obj);
   if (value == -1.0 && PyErr_Occurred()) return fail_pending(), false;
   out = value;
