@@ -3,9 +3,9 @@
 #   ./dev.sh demo    build, install into a venv and run the demo
 #   ./dev.sh test    build, install into a venv and run the test suite (extra args go to pytest)
 #   ./dev.sh bench   build, install into a venv and run the benchmark
-# PYTHON=/path/to/python picks the interpreter; ACCEL_WERROR=ON, ACCEL_SANITIZE=ON and
-# ACCEL_FAULT_INJECTION=ON (test builds only) pass through to the build; NUMPY_SPEC (default
-# "numpy") picks the NumPy to test against.
+# PYTHON=/path/to/python picks the interpreter; ACCEL_WERROR=ON, ACCEL_SANITIZE=ON,
+# ACCEL_FAULT_INJECTION=ON and ACCEL_COVERAGE=ON (test builds only) pass through to the build;
+# NUMPY_SPEC (default "numpy") picks the NumPy to test against.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -38,12 +38,13 @@ tag=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 variant=""  # instrumented builds get their own venv and build tree
 [ "${ACCEL_SANITIZE:-OFF}" = ON ] && variant="$variant-san"
 [ "${ACCEL_FAULT_INJECTION:-OFF}" = ON ] && variant="$variant-inject"
+[ "${ACCEL_COVERAGE:-OFF}" = ON ] && variant="$variant-cov"
 venv=".venv-$tag$variant"
 [ -x "$venv/bin/python" ] || "$py" -m venv "$venv"
 vpy="$venv/bin/python"
 
 export ACCEL_WERROR="${ACCEL_WERROR:-OFF}" ACCEL_SANITIZE="${ACCEL_SANITIZE:-OFF}"
-export ACCEL_FAULT_INJECTION="${ACCEL_FAULT_INJECTION:-OFF}"
+export ACCEL_FAULT_INJECTION="${ACCEL_FAULT_INJECTION:-OFF}" ACCEL_COVERAGE="${ACCEL_COVERAGE:-OFF}"
 
 install() {
   "$vpy" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null

@@ -139,3 +139,54 @@ def test_key_errors_pass_unchanged(acc):
     with pytest.raises(ValueError) as info:
         acc.sort_two_ints(1, 2, key)
     assert info.value is err
+
+
+ODD_PANICS = """
+import sys, _accel
+try:
+    _accel.mirror_weyl_coord(1, 0, 0)
+except BaseException as exc:
+    Panic = type(exc)
+class BadStr:
+    def __str__(self):
+        raise ValueError("no text")
+class Loud:
+    def __str__(self):
+        sys.stderr.write("<str called>\\n"); sys.stderr.flush()
+        return "loud"
+for arg in ("lone \\ud800 surrogate", BadStr(), Loud()):
+    def key(x, arg=arg):
+        raise Panic(arg)
+    try:
+        _accel.sort_two_ints(1, 2, key=key)
+    except BaseException as exc:
+        print(type(exc) is Panic, ascii(str(exc)))
+"""
+
+
+def test_resumed_panics_with_odd_messages():
+    proc = run_child(ODD_PANICS)
+    assert proc.stdout.splitlines() == ["True 'lone \\ufffd\\ufffd\\ufffd surrogate'",
+                                        "True 'Unwrapped panic from Python code'", "True 'loud'"]
+    # The banner and the printed exception come before the module takes str() itself.
+    err = proc.stderr[proc.stderr.rindex("--- PyO3 is resuming"):]
+    assert err.index("pyo3_runtime.PanicException") < err.rindex("<str called>")
+    assert err.count("<str called>") == 2  # once while printed, once for the message
+
+
+def test_fault_report_uses_the_os_thread_name():
+    proc = run_child("""
+import ctypes, threading, _accel
+libc = ctypes.CDLL(None)
+libc.pthread_self.restype = ctypes.c_ulong
+libc.pthread_setname_np.argtypes = [ctypes.c_ulong, ctypes.c_char_p]
+def work():
+    libc.pthread_setname_np(libc.pthread_self(), b"cost-worker")
+    try:
+        _accel.synth_cost_by_b(0.6, 0, 0)
+    except BaseException:
+        pass
+t = threading.Thread(target=work)
+t.start(); t.join()
+""")
+    assert "thread 'cost-worker' panicked at src/lib:255:5:\n" in proc.stderr

@@ -54,9 +54,55 @@ def test_injected_fault_raises_and_recovers(acc, panic_type, monkeypatch, capfd,
     assert "panicked at" in capfd.readouterr().err
 
 
+@pytest.mark.parametrize("point", ["panic_class", "panic_text"])
+def test_exception_that_cannot_be_made_raises_the_creation_error(point):
+    # The class (or the message) cannot be created: the call raises that creation's error,
+    # nothing is cached, and the next fault raises PanicException as usual.
+    proc = run_child(f"""
+import os, _accel
+os.environ["ACCEL_INJECT"] = "{point}"
+for _ in range(2):
+    try:
+        _accel.mirror_weyl_coord(0.6, 0, 0)
+    except BaseException as exc:
+        print(type(exc).__name__)
+del os.environ["ACCEL_INJECT"]
+try:
+    _accel.mirror_weyl_coord(0.6, 0, 0)
+except BaseException as exc:
+    print(type(exc).__module__, type(exc).__name__)
+""")
+    assert proc.stdout.splitlines() == ["MemoryError", "MemoryError",
+                                        "pyo3_runtime PanicException"]
+
+
+def test_standard_exception_becomes_panic(acc, panic_type, monkeypatch):
+    monkeypatch.setenv("ACCEL_INJECT", "std_exception")
+    with pytest.raises(panic_type, match="^injected standard exception$"):
+        acc.mirror_weyl_coord(0.6, 0, 0)
+    monkeypatch.delenv("ACCEL_INJECT")
+    assert acc.mirror_weyl_coord(0.5, 0, 0) == (0.5, 0.5, 0.0)
+
+
+def test_failed_registration_fails_the_import_and_caches_nothing():
+    proc = run_child("""
+import os, sys
+os.environ["ACCEL_INJECT"] = "all_append"
+try:
+    import _accel
+except BaseException as exc:
+    print(type(exc).__name__, str(exc).split(":")[0])
+del os.environ["ACCEL_INJECT"]
+sys.modules.pop("_accel", None)
+import _accel
+print(len(_accel.__all__))
+""")
+    assert proc.stdout.splitlines() == ["PanicException could not append __name__ to __all__", "16"]
+
+
 ABORTS = [
-    ("panic_class", "_accel.mirror_weyl_coord(0.6, 0, 0)",
-     ["Failed to initialize new exception type.", "uncaught panic at ffi boundary"]),
+    ("raise", "_accel.mirror_weyl_coord(0.6, 0, 0)",
+     ["injected fault while raising", "uncaught panic at ffi boundary"]),
     ("alloc", "_accel.canonical_unitary(0, 0, 0)", ["memory allocation of 256 bytes failed"]),
 ]
 

@@ -178,3 +178,35 @@ def test_attribute_that_is_not_a_capsule():
     out = run_child(BROKEN_CAPSULE).stdout
     assert out.startswith("Failed to access NumPy array API capsule: ")
     assert "'str' object cannot be converted to 'PyCapsule'" in out
+
+
+BAD_NUMPY = """
+import sys, types, numpy, numpy.lib, _accel
+real_version = numpy.lib.NumpyVersion
+class Unprintable(Exception):
+    def __repr__(self):
+        raise ValueError("no repr")
+class Huge:
+    major = 300
+def broken(name):
+    raise Unprintable()
+attempts = [("NumpyVersion", lambda v: Huge()), ("NumpyVersion", broken)]
+for attr, value in attempts:
+    setattr(numpy.lib, attr, value)
+    try:
+        _accel.canonical_unitary(0, 0, 0)
+    except BaseException as exc:
+        print(str(exc))
+numpy.lib.NumpyVersion = real_version
+print(_accel.canonical_unitary(0, 0, 0).shape)
+"""
+
+
+def test_unusable_numpy_versions_are_reported_and_retried():
+    out = run_child(BAD_NUMPY).stdout.splitlines()
+    prefix = "Failed to access NumPy array API capsule: "
+    assert out[0] == prefix + ("type: <class 'OverflowError'>, value: OverflowError('out of "
+                               "range integral type conversion attempted'), traceback: None")
+    assert out[1].startswith(prefix + "type: <class '__main__.Unprintable'>, "
+                             "value: <unprintable object>, traceback: <traceback object")
+    assert out[2] == "(4, 4)"

@@ -11,8 +11,10 @@ namespace accel {
 namespace {
 
 // Index of the parameter whose name has the same UTF-8 text as `key`, or -1. A name whose
-// UTF-8 cannot be read matches nothing; its error is dropped.
+// UTF-8 cannot be read matches nothing; its error is dropped. C callers can pass names that
+// are not str at all (bytes, say): those match nothing either, and are never read as str.
 Py_ssize_t find_by_text(PyObject* key, const Parameters& params) {
+  if (!PyUnicode_Check(key)) return -1;
   const char* text;
   Py_ssize_t size;
   if (PyUnicode_IS_COMPACT_ASCII(key)) {

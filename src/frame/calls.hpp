@@ -1,6 +1,8 @@
 // The entry routines of the module functions and the helpers their wrappers share.
 #pragma once
 
+#include <optional>
+
 #include "frame/bind.hpp"
 #include "frame/convert.hpp"
 #include "frame/panic.hpp"
@@ -31,6 +33,19 @@ ACCEL_ENTRY(canonical_unitary_entry);
 // A wrapper binds, converts, calls its kernel and converts the result: a new reference, or
 // null with a Python error set, or a thrown fault.
 using Wrapper = PyObject* (*)(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// Ends the call with the Weyl-coordinate fault, reported at `site`: each function's reports
+// have always named one fixed position, and callers match on it.
+[[noreturn, gnu::cold]] void weyl_fault(SourceSite site);
+
+// A kernel result, or the Weyl-coordinate fault when the kernel found the coordinate not
+// normalised.
+template <class T>
+inline T normalised(std::optional<T> result, SourceSite site) {
+  if (!result) [[unlikely]]
+    weyl_fault(site);
+  return *result;
+}
 
 // The shared entry path of every module function.
 template <Wrapper W>

@@ -1,4 +1,6 @@
 // Entry routines of the Weyl-coordinate checks, the mirror coordinate and the unitary.
+#include <stdexcept>
+
 #include "frame/calls.hpp"
 #include "frame/numpy_bridge.hpp"
 #include "weyl/chamber.hpp"
@@ -20,7 +22,7 @@ PyObject* check(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 
 PyObject* mirror(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return with_floats(mirror_sig, args, nargs, kwnames, [](const double* v) {
-    Triple m = mirror_weyl(v[0], v[1], v[2]);
+    Triple m = normalised(mirror_weyl(v[0], v[1], v[2]), SourceSite{"src/lib", 105, 5});
     Ref a = float_object(m.a);
     Ref b = float_object(m.b);
     Ref c = float_object(m.c);
@@ -35,11 +37,18 @@ PyObject* only_xx_rot(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
 
 PyObject* unitary(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return with_floats(unitary_sig, args, nargs, kwnames, [](const double* v) {
-    return unitary_array(canonical_unitary_buffer(v[0], v[1], v[2]));
+    double* buffer = new_unitary_buffer();
+    fill_canonical_unitary(buffer, v[0], v[1], v[2]);
+    return unitary_array(buffer);
   });
 }
 
 }  // namespace
+
+void weyl_fault(SourceSite site) {
+  if (injected("std_exception")) throw std::length_error("injected standard exception");
+  fault(Text("Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"), site);
+}
 
 ACCEL_ENTRY(check_weyl_coord_entry) {
   return run<check>(args, nargs, kwnames);

@@ -11,11 +11,23 @@
 
 #include "frame/inject.hpp"
 
+#ifdef ACCEL_COVERAGE
+extern "C" void __gcov_dump();
+#endif
+
 namespace accel {
 
 namespace {
 
 std::atomic<bool> hint_written{false};
+
+// Ends the process abnormally; coverage builds first save their counters, which abort skips.
+[[noreturn]] void end_process() noexcept {
+#ifdef ACCEL_COVERAGE
+  __gcov_dump();
+#endif
+  std::abort();
+}
 
 // The main thread is reported as "main"; other threads by the OS name they were given, or as
 // "<unnamed>" when they only carry the name inherited from the process.
@@ -58,13 +70,12 @@ bool injected(const char* point) noexcept {
 }
 #endif
 
+// A write interrupted by a signal gives up the rest of the text: retrying would keep the
+// interpreter lock while a full pipe blocks, and no signal handler could run meanwhile.
 void write_stderr(const char* text, std::size_t length) noexcept {
   while (length > 0) {
     ssize_t n = write(STDERR_FILENO, text, length);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
+    if (n <= 0) return;
     text += n;
     length -= static_cast<std::size_t>(n);
   }
@@ -90,14 +101,14 @@ void resume_fault(Text message) {
 void abort_at_boundary() noexcept {
   static const char text[] = "uncaught panic at ffi boundary\n";
   write_stderr(text, sizeof text - 1);
-  std::abort();
+  end_process();
 }
 
 void out_of_memory(std::size_t bytes) noexcept {
   char text[96];
   int n = std::snprintf(text, sizeof text, "memory allocation of %zu bytes failed\n", bytes);
   write_stderr(text, static_cast<std::size_t>(n));
-  std::abort();
+  end_process();
 }
 
 }  // namespace accel

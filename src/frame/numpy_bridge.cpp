@@ -1,20 +1,20 @@
 // NumPy reached at run time: the C-API capsule, the PySliceContainer owner type, the array.
 #include "frame/numpy_bridge.hpp"
 
-#include <cstdlib>
+#include <cstdio>
 #include <memory>
 
 #include "frame/convert.hpp"
 #include "frame/inject.hpp"
 #include "frame/numpy_api.hpp"
 #include "frame/panic.hpp"
+#include "weyl/unitary.hpp"
 
 namespace accel {
 
 namespace {
 
-// Process-wide caches, filled once on success and never released.
-const char* core_module = nullptr;
+// Process-wide caches, filled together once on success and never released.
 PyObject* api_capsule = nullptr;
 void** api_table = nullptr;
 PyTypeObject* container_type = nullptr;
@@ -29,12 +29,13 @@ struct SliceContainer {
 
 // Frees a buffer of `capacity` complex128 elements.
 void release_complex(void* buffer, std::size_t, std::size_t capacity) {
-  if (capacity != 0) std::free(buffer);
+  if (capacity != 0) free_unitary_buffer(static_cast<double*>(buffer));
 }
 
 void container_dealloc(PyObject* self) {
   auto* c = reinterpret_cast<SliceContainer*>(self);
-  c->release(c->buffer, c->length, c->capacity);
+  // An instance that never received a buffer has nothing to release.
+  if (c->release != nullptr) c->release(c->buffer, c->length, c->capacity);
   PyTypeObject* type = Py_TYPE(self);
   type->tp_free(self);
   // Instances of heap types own a reference to their type.
@@ -57,8 +58,14 @@ PyType_Slot container_slots[] = {
     {0, nullptr},
 };
 
+// Immutable: Python code must not be able to replace __new__ (or assign __class__) and so make
+// an instance that never received a buffer.
 PyType_Spec container_spec = {
-    "builtins.PySliceContainer", sizeof(SliceContainer), 0, Py_TPFLAGS_DEFAULT, container_slots,
+    "builtins.PySliceContainer",
+    sizeof(SliceContainer),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    container_slots,
 };
 
 PyTypeObject* slice_container_type() {
@@ -95,15 +102,16 @@ Ref import(const char* name) {
 
 // "numpy._core" from NumPy 2 on, "numpy.core" before; null with the error set on failure.
 const char* find_core_module() {
-  if (core_module != nullptr) return core_module;
   Ref numpy = import("numpy");
   if (!numpy) return nullptr;
   Ref version = attr(numpy.get(), "__version__");
   if (!version) return nullptr;
+  numpy.reset();
   Ref lib = import("numpy.lib");
   if (!lib) return nullptr;
   Ref parser = attr(lib.get(), "NumpyVersion");
   if (!parser) return nullptr;
+  lib.reset();
   Ref parsed = Ref::steal(PyObject_CallOneArg(parser.get(), version.get()));
   if (!parsed) return nullptr;
   Ref major_obj = attr(parsed.get(), "major");
@@ -114,15 +122,50 @@ const char* find_core_module() {
     PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
     return nullptr;
   }
-  core_module = major >= 2 ? "numpy._core" : "numpy.core";
-  return core_module;
+  return major >= 2 ? "numpy._core" : "numpy.core";
 }
 
 [[noreturn]] void capsule_fault(Ref error) {
   fault(Text("Failed to access NumPy array API capsule: ") + render_error(error.get()));
 }
 
-// Imports NumPy and reads its C-API table on first use; faults when that is impossible.
+[[noreturn]] void capsule_refused(const char* why) {
+  fault(Text("Failed to access NumPy array API capsule: ") + why);
+}
+
+// The checks NumPy's own import makes before trusting a table: a capsule without a name
+// holding a pointer, and an ABI version that this module knows in slot 0. A capsule put in
+// NumPy's place by other code fails here instead of being read as NumPy's table.
+void** checked_table(PyObject* capsule) {
+  if (!PyType_IsSubtype(Py_TYPE(capsule), &PyCapsule_Type)) {
+    type_mismatch(capsule, "PyCapsule");
+    capsule_fault(take_error());
+  }
+  // NumPy's capsule has no name; a capsule with one belongs to something else.
+  const char* name = PyCapsule_GetName(capsule);
+  auto* table =
+      name == nullptr ? static_cast<void**>(PyCapsule_GetPointer(capsule, nullptr)) : nullptr;
+  if (table == nullptr) {
+    PyErr_Clear();
+    capsule_refused("the capsule is named or holds no pointer, so it is not NumPy's");
+  }
+  auto abi_version = reinterpret_cast<numpy::AbiVersion>(table[numpy::kAbiVersionSlot]);
+  if (abi_version == nullptr) capsule_refused("the table has no ABI version entry");
+  unsigned abi = abi_version();
+  if (abi != numpy::kAbiNumpy1 && abi != numpy::kAbiNumpy2) {
+    char text[96];
+    std::snprintf(text, sizeof text, "unknown NumPy C-API ABI version 0x%x", abi);
+    capsule_refused(text);
+  }
+  for (int slot : {numpy::kArrayTypeSlot, numpy::kDescrFromTypeSlot, numpy::kNewFromDescrSlot,
+                   numpy::kSetBaseObjectSlot}) {
+    if (table[slot] == nullptr) capsule_refused("the table lacks an entry this module calls");
+  }
+  return table;
+}
+
+// Imports NumPy and reads its C-API table on first use; faults when that is impossible. Only a
+// complete success is cached, so a failed attempt is made again from the start next time.
 void** numpy_table() {
   if (injected("numpy")) {
     PyErr_SetString(PyExc_ImportError, "injected NumPy failure");
@@ -135,20 +178,11 @@ void** numpy_table() {
   if (!multiarray_name) api_failed();
   Ref multiarray = Ref::steal(PyImport_Import(multiarray_name.get()));
   if (!multiarray) capsule_fault(take_error());
+  multiarray_name.reset();
   Ref capsule = attr(multiarray.get(), "_ARRAY_API");
   if (!capsule) capsule_fault(take_error());
-  if (!PyType_IsSubtype(Py_TYPE(capsule.get()), &PyCapsule_Type)) {
-    type_mismatch(capsule.get(), "PyCapsule");
-    capsule_fault(take_error());
-  }
-  const char* name = PyCapsule_GetName(capsule.get());
-  if (name == nullptr) PyErr_Clear();
-  auto* table = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), name));
-  // A capsule without a pointer would leave a null table; report it rather than read it.
-  if (table == nullptr) {
-    if (PyErr_Occurred()) capsule_fault(take_error());
-    fault("Failed to access NumPy array API capsule: the capsule holds no pointer");
-  }
+  multiarray.reset();
+  void** table = checked_table(capsule.get());
   if (api_table == nullptr) {
     api_capsule = capsule.release();
     api_table = table;
@@ -156,11 +190,26 @@ void** numpy_table() {
   return api_table;
 }
 
+// Holds the buffer until the container takes it over.
 struct FreeBuffer {
-  void operator()(double* p) const noexcept { std::free(p); }
+  void operator()(double* p) const noexcept {
+    if (holds_lock()) free_unitary_buffer(p);
+  }
 };
 
 }  // namespace
+
+double* new_unitary_buffer() {
+  constexpr std::size_t bytes = kUnitaryEntries * 2 * sizeof(double);
+  void* p = injected("alloc") ? nullptr : PyMem_Malloc(bytes);
+  if (p == nullptr) [[unlikely]]
+    out_of_memory(bytes);
+  return static_cast<double*>(p);
+}
+
+void free_unitary_buffer(double* buffer) noexcept {
+  PyMem_Free(buffer);
+}
 
 PyObject* unitary_array(double* buffer) {
   std::unique_ptr<double, FreeBuffer> owned(buffer);

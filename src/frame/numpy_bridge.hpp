@@ -5,9 +5,14 @@
 
 namespace accel {
 
-// Takes ownership of a 4x4 complex128 buffer (from std::malloc) and returns a new C-contiguous
-// array over it whose base, a PySliceContainer, frees the buffer. Faults on any failure, with
-// the buffer released.
+// A buffer for the 4x4 complex128 unitary, from the interpreter's allocator (call with the
+// lock held). A failed allocation ends the process.
+double* new_unitary_buffer();
+void free_unitary_buffer(double* buffer) noexcept;
+
+// Takes ownership of a buffer from new_unitary_buffer() and returns a new C-contiguous array
+// over it whose base, a PySliceContainer, frees the buffer. Faults on any failure, with the
+// buffer released.
 PyObject* unitary_array(double* buffer);
 
 }  // namespace accel

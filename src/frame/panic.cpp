@@ -51,33 +51,35 @@ Text repr_text(PyObject* obj) {
   return out;
 }
 
+// The banner, then the exception printed with its traceback, then its str() as the message of
+// the resumed fault: the order in which a reader of standard error expects them.
 [[noreturn]] void resume_panic(Ref exc) {
+  static const char banner[] =
+      "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
+      "Python stack trace below:\n";
+  write_stderr(banner, sizeof banner - 1);
+  PyErr_SetRaisedException(Py_NewRef(exc.get()));
+  PyErr_PrintEx(0);
   Text message;
   Ref s = Ref::steal(PyObject_Str(exc.get()));
   if (!s || !utf8_lossy(s.get(), message)) {
     PyErr_Clear();
     message = "Unwrapped panic from Python code";
   }
-  static const char banner[] =
-      "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
-      "Python stack trace below:\n";
-  write_stderr(banner, sizeof banner - 1);
-  PyErr_SetRaisedException(exc.release());
-  PyErr_PrintEx(0);
+  s.reset();
+  exc.reset();
   resume_fault(std::move(message));
 }
 
+// The class, created on first need; null with the creation's error set when it cannot be made
+// (for example near the recursion limit), so that a later fault tries again.
 PyObject* panic_type() {
   if (panic_class != nullptr) return panic_class;
   PyObject* cls = injected("panic_class")
                       ? PyErr_NoMemory()
                       : PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
                                                   PyExc_BaseException, nullptr);
-  if (cls == nullptr) {
-    Ref err = Ref::steal(PyErr_GetRaisedException());
-    fault(Text("Failed to initialize new exception type.: ") + render_error(err.get()),
-          SourceSite{__FILE__, __LINE__, 5});
-  }
+  if (cls == nullptr) return nullptr;
   // Creating a class can run Python code; another thread may have won meanwhile.
   if (panic_class == nullptr) {
     panic_class = cls;
@@ -87,12 +89,19 @@ PyObject* panic_type() {
   return panic_class;
 }
 
+// Raises PanicException(message). If the class or the message cannot be created, the error
+// of that creation is left set instead: the call still fails, and nothing is cached.
 void raise_panic(const Text& message) {
+  if (injected("raise")) fault("injected fault while raising");
   PyObject* cls = panic_type();
-  Ref text = Ref::steal(
-      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
-  if (!text) api_failed();
-  PyErr_SetObject(cls, text.get());
+  if (cls == nullptr) return;
+  PyObject* text = injected("panic_text")
+                       ? PyErr_NoMemory()
+                       : PyUnicode_DecodeUTF8(message.data(),
+                                              static_cast<Py_ssize_t>(message.size()), "replace");
+  if (text == nullptr) return;
+  PyErr_SetObject(cls, text);
+  Py_DECREF(text);
 }
 
 }  // namespace
@@ -129,7 +138,7 @@ Text render_error(PyObject* exc) {
   return out;
 }
 
-PyObject* raise_thrown() noexcept {
+PyObject* raise_thrown() {
   try {
     try {
       throw;
@@ -138,6 +147,8 @@ PyObject* raise_thrown() noexcept {
     } catch (const std::exception& e) {
       raise_panic(Text(e.what()));
     }
+  } catch (abi::__forced_unwind&) {
+    throw;  // the thread is being ended by the interpreter: let it go
   } catch (...) {
     abort_at_boundary();
   }

@@ -24,8 +24,9 @@ PyObject* fail_pending();
 Text render_error(PyObject* exc);
 
 // The entry path's handler for anything thrown out of a call: raises PanicException for a
-// fault and returns null. A fault thrown while doing so ends the process.
-[[gnu::cold]] PyObject* raise_thrown() noexcept;
+// fault and returns null. A fault thrown while doing so ends the process; if the exception
+// cannot be created, the creation's own error is raised instead.
+[[gnu::cold]] PyObject* raise_thrown();
 
 // Runs a call under the fault catcher: its result, or null with an exception set. Not
 // noexcept: a thread ended by the interpreter at shutdown unwinds through here and must pass.

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "frame/convert.hpp"
+#include "frame/inject.hpp"
 #include "frame/panic.hpp"
 #include "lib/table.hpp"
 
@@ -54,7 +55,9 @@ bool add_function(PyObject* module, PyMethodDef* def) {
     if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) return fail_pending(), false;
   }
   if (!PyList_Check(all.get())) return type_mismatch(all.get(), "PyList");
-  if (PyList_Append(all.get(), name.get()) < 0) {
+  int appended =
+      injected("all_append") ? (PyErr_NoMemory(), -1) : PyList_Append(all.get(), name.get());
+  if (appended < 0) {
     Ref error = take_error();
     fault(Text("could not append __name__ to __all__: ") + render_error(error.get()));
   }

@@ -6,9 +6,9 @@
 
 namespace accel {
 
-// The fault positions below are the ones these checks have always reported.
-double cost_by_cx(double a, double b, double c) {
-  require_normalised(a, b, c, SourceSite{"src/lib", 211, 5});
+std::optional<double> cost_by_cx(double a, double b, double c) {
+  if (!is_normalised(a, b, c)) [[unlikely]]
+    return std::nullopt;
   if (!near_zero(c)) return 3.0;
   if (!near_zero(b)) return 2.0;
   if (near_zero(a)) return 0.0;
@@ -16,8 +16,9 @@ double cost_by_cx(double a, double b, double c) {
   return 2.0;
 }
 
-double cost_by_sqisw(double a, double b, double c) {
-  require_normalised(a, b, c, SourceSite{"src/lib", 235, 5});
+std::optional<double> cost_by_sqisw(double a, double b, double c) {
+  if (!is_normalised(a, b, c)) [[unlikely]]
+    return std::nullopt;
   if (near_zero(c) && near_zero(a) && near_zero(b)) return 0.0;
   if (near_zero(c) && near(a, 0.25) && near(b, 0.25)) return 0.75;
   double s = b + std::fabs(c);
@@ -25,8 +26,9 @@ double cost_by_sqisw(double a, double b, double c) {
   return 2.25;
 }
 
-double cost_by_b(double a, double b, double c) {
-  require_normalised(a, b, c, SourceSite{"src/lib", 255, 5});
+std::optional<double> cost_by_b(double a, double b, double c) {
+  if (!is_normalised(a, b, c)) [[unlikely]]
+    return std::nullopt;
   if (near(a, 0.5) && near(b, 0.25) && near_zero(c)) return 1.0;
   return 2.0;
 }

@@ -25,9 +25,10 @@ inline double bound(double p1, double p2, double p3) {
 
 }  // namespace
 
-double can_gate_duration(double a, double b, double c, double gx, double gy, double gz) {
-  // The fault position below is the one this check has always reported.
-  require_normalised(a, b, c, SourceSite{"src/lib", 75, 5});
+std::optional<double> can_gate_duration(double a, double b, double c, double gx, double gy,
+                                        double gz) {
+  if (!is_normalised(a, b, c)) [[unlikely]]
+    return std::nullopt;
   double A = a * kHalfPi;
   double B = b * kHalfPi;
   double C = c * kHalfPi;

@@ -1,15 +1,11 @@
-// The mirror coordinate and the normalisation fault.
+// The mirror coordinate.
 #include "weyl/chamber.hpp"
 
 namespace accel {
 
-void weyl_fault(SourceSite site) {
-  fault(Text("Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"), site);
-}
-
-Triple mirror_weyl(double a, double b, double c) {
-  // Fault reports of this check have always named this position; callers match on it.
-  require_normalised(a, b, c, SourceSite{"src/lib", 105, 5});
+std::optional<Triple> mirror_weyl(double a, double b, double c) {
+  if (!is_normalised(a, b, c)) [[unlikely]]
+    return std::nullopt;
   // A c just below zero, within tolerance, counts as non-negative.
   bool non_negative = c > 0.0 || std::fabs(c) < kTolerance;
   double a2 = non_negative ? 0.5 - c : 0.5 + c;

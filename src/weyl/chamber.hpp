@@ -2,9 +2,9 @@
 #pragma once
 
 #include <cmath>
+#include <optional>
 
 #include "compare/fuzzy.hpp"
-#include "frame/fault.hpp"
 
 namespace accel {
 
@@ -19,17 +19,9 @@ inline bool is_normalised(double a, double b, double c) {
          fuzzy_greater_equal(b, std::fabs(c), kTolerance);
 }
 
-// Reports the normalisation fault at the caller's site; out of line so the check stays small.
-[[noreturn, gnu::cold]] void weyl_fault(SourceSite site);
-
-// Ends the call with the normalisation fault unless the coordinate is normalised.
-inline void require_normalised(double a, double b, double c, SourceSite site) {
-  if (!is_normalised(a, b, c)) [[unlikely]]
-    weyl_fault(site);
-}
-
-// The normalised coordinate of the same gate composed with SWAP.
-Triple mirror_weyl(double a, double b, double c);
+// The normalised coordinate of the same gate composed with SWAP; nothing when (a, b, c) is not
+// normalised (the caller decides how to report that).
+std::optional<Triple> mirror_weyl(double a, double b, double c);
 
 // Whether b and c are both zero within the tolerance.
 inline bool only_xx(double b, double c) {

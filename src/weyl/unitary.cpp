@@ -3,10 +3,7 @@
 
 #include <math.h>
 
-#include <cstdlib>
-
-#include "frame/inject.hpp"
-#include "frame/text.hpp"
+#include <utility>
 
 namespace accel {
 
@@ -38,11 +35,13 @@ inline void put(double* m, int row, int col, Complex z) {
 
 }  // namespace
 
-double* canonical_unitary_buffer(double a, double b, double c) {
-  constexpr std::size_t bytes = kUnitaryEntries * 2 * sizeof(double);
-  // calloc: the eight zero positions are stored as +0.0 + 0.0i and never computed.
-  auto* m = injected("alloc") ? nullptr : static_cast<double*>(std::calloc(1, bytes));
-  if (m == nullptr) out_of_memory(bytes);
+void fill_canonical_unitary(double* m, double a, double b, double c) {
+  // The eight zero positions are stored as +0.0 + 0.0i and never computed.
+  constexpr Complex zero{0.0, 0.0};
+  for (auto [row, col] :
+       {std::pair{0, 1}, {0, 2}, {1, 0}, {1, 3}, {2, 0}, {2, 3}, {3, 1}, {3, 2}}) {
+    put(m, row, col, zero);
+  }
 
   double sg, cg;
   ::sincos(c * kHalfPi, &sg, &cg);
@@ -67,7 +66,6 @@ double* canonical_unitary_buffer(double a, double b, double c) {
   put(m, 3, 0, anti_outer);
   put(m, 1, 2, anti_inner);
   put(m, 2, 1, anti_inner);
-  return m;
 }
 
 }  // namespace accel

@@ -5,9 +5,8 @@ namespace accel {
 
 inline constexpr int kUnitaryEntries = 16;
 
-// Returns a new 256-byte buffer of 16 complex entries (real part first), row-major, holding
-// exp(-i*(pi/2)*(a*XX + b*YY + c*ZZ)). Release it with std::free. A failed allocation ends the
-// process.
-double* canonical_unitary_buffer(double a, double b, double c);
+// Fills `m` (16 complex entries, real part first, row-major: 32 doubles) with
+// exp(-i*(pi/2)*(a*XX + b*YY + c*ZZ)). The eight zero entries are +0.0 + 0.0i.
+void fill_canonical_unitary(double* m, double a, double b, double c);
 
 }  // namespace accel

@@ -1,0 +1,249 @@
+"""Hostile use: each case runs in a child process, so a crash, abort or hang is an outcome."""
+
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"
+
+
+def child(code, timeout=60):
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
+                          text=True, timeout=timeout)
+
+
+def lines(proc):
+    assert proc.returncode == 0, f"exit {proc.returncode}:\n{proc.stdout}\n{proc.stderr[-3000:]}"
+    return proc.stdout.splitlines()
+
+
+# Daemon threads still inside a call when the interpreter exits: on 3.12 and 3.13 CPython ends
+# them with pthread_exit as they wake up, unwinding through the module's frames.
+SLOW = """
+import threading, time, _accel
+def nap():
+    time.sleep(0.001)
+def slow_key(x):
+    nap(); return x
+class SlowFloat:
+    def __float__(self): nap(); return 0.25
+class SlowIndex:
+    def __index__(self): nap(); return 3
+class SlowBool:
+    def __bool__(self): nap(); return True
+class SlowLess:
+    def __lt__(self, other): nap(); return SlowBool()
+class DyingKey:  # released by the module after conversion; its finaliser sleeps
+    def __float__(self): return 1.0
+    def __del__(self): nap()
+"""
+
+DAEMON_CALLS = [
+    "_accel.sort_two_floats(1.0, 2.0, key=slow_key)",
+    "_accel.sort_two_ints(1, 2, key=slow_key)",
+    "_accel.sort_two_objs(1, 2, key=slow_key)",
+    "_accel.sort_two_objs(SlowLess(), SlowLess())",
+    "_accel.fuzzy_equal(SlowFloat(), 0.0, atol=SlowFloat())",
+    "_accel.synth_cost_by_sqisw(SlowFloat(), 0, 0)",
+    "_accel.sort_two_ints(SlowIndex(), 1)",
+    "_accel.sort_two_floats(1.0, 2.0, key=lambda x: DyingKey())",
+]
+
+
+@pytest.mark.parametrize("earlier_fault", [False, True], ids=["clean", "after-fault"])
+@pytest.mark.parametrize("call", DAEMON_CALLS)
+def test_daemon_threads_inside_calls_end_quietly_at_exit(call, earlier_fault):
+    fault = "try: _accel.mirror_weyl_coord(1, 0, 0)\nexcept BaseException: pass\n"
+    code = SLOW + (fault if earlier_fault else "") + f"""
+def loop():
+    while True:
+        {call}
+for _ in range(4):
+    threading.Thread(target=loop, daemon=True).start()
+time.sleep(0.2)
+print("exiting")
+"""
+    for _ in range(3):
+        assert lines(child(code)) == ["exiting"]
+
+
+def test_owner_type_cannot_be_made_without_a_buffer():
+    proc = child("""
+        import _accel
+        C = type(_accel.canonical_unitary(0, 0, 0).base)
+        class Other:
+            __slots__ = ("w", "x", "y", "z")
+        attempts = [
+            lambda: setattr(C, "__new__", staticmethod(lambda cls: object.__new__(cls))),
+            lambda: object.__new__(C),
+            lambda: C.__new__(C),
+            lambda: setattr(Other(), "__class__", C),
+            lambda: setattr(_accel.canonical_unitary(0, 0, 0).base, "__class__", Other),
+            lambda: type("Sub", (C,), {}),
+        ]
+        for attempt in attempts:
+            try:
+                attempt()
+                print("allowed")
+            except TypeError:
+                print("refused")
+        """)
+    assert lines(proc) == ["refused"] * 6
+
+
+# Nests through the float conversion to just below the recursion limit, then makes the
+# process's first fault there, where creating the exception class itself fails.
+DEEP_FIRST_FAULT = """
+import sys, _accel
+sys.setrecursionlimit(1_000_000)  # so that the C recursion limit is the one reached
+class Nest:
+    def __init__(self, n, leaf): self.n, self.leaf = n, leaf
+    def __float__(self):
+        if self.n == 0:
+            self.leaf(); return 0.0
+        _accel.fuzzy_equal(Nest(self.n - 1, self.leaf), 0)
+        return 0.0
+def fits(n):
+    try:
+        Nest(n, lambda: None).__float__(); return True
+    except RecursionError:
+        return False
+lo, hi = 1, 100000
+while lo < hi:
+    mid = (lo + hi + 1) // 2
+    lo, hi = (mid, hi) if fits(mid) else (lo, mid - 1)
+seen = []
+for n in range(lo, 0, -1):
+    try:
+        Nest(n, lambda: _accel.%s).__float__()
+    except BaseException as exc:
+        seen.append(type(exc).__name__)
+        if seen[-1] != "RecursionError": break
+print(seen[0], seen[-1], set(seen[:-1]) <= {"RecursionError"})
+try:
+    _accel.synth_cost_by_b(0.9, 0, 0)
+except BaseException as exc:
+    print(type(exc).__module__, type(exc).__name__, str(exc) == %r)
+"""
+
+
+@pytest.mark.parametrize("faulting", ["mirror_weyl_coord(1, 0, 0)",
+                                      "optimal_can_gate_duration(1, 0, 0, 1, 1, 1)"])
+def test_first_fault_near_the_recursion_limit_raises(faulting):
+    proc = child(DEEP_FIRST_FAULT % (faulting, WEYL))
+    assert lines(proc) == ["RecursionError PanicException True",
+                           "pyo3_runtime PanicException True"]
+
+
+def test_fault_report_on_a_full_pipe_stays_interruptible():
+    proc = child("""
+        import os, signal, time, _accel
+        r, w = os.pipe()
+        os.set_blocking(w, False)
+        try:
+            while True:
+                os.write(w, b"x" * 65536)
+        except BlockingIOError:
+            pass
+        os.set_blocking(w, True)
+        saved = os.dup(2)
+        os.dup2(w, 2)
+        class Alarm(Exception):
+            pass
+        def ring(*_):
+            raise Alarm
+        signal.signal(signal.SIGALRM, ring)
+        names = []
+        for call in (lambda: _accel.synth_cost_by_cx(0.9, 0, 0),
+                     lambda: _accel.mirror_weyl_coord(0.1, 0.2, 0)):
+            signal.alarm(1)
+            caught = None
+            try:
+                try:
+                    call()
+                except BaseException as exc:
+                    caught = exc
+                time.sleep(0)  # the pending handler runs here
+            except Alarm:
+                pass
+            names.append(type(caught).__name__)
+        os.dup2(saved, 2)
+        print(*names)
+        """, timeout=30)
+    assert lines(proc) == ["PanicException PanicException"]
+
+
+# C callers can pass keyword names that are not str; they must never be read as str.
+NON_STR_NAMES = """
+import ctypes, _accel
+call = ctypes.pythonapi.PyObject_Vectorcall
+call.restype = ctypes.py_object
+call.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_size_t, ctypes.py_object]
+for name in _accel.__all__:
+    f = getattr(_accel, name)
+    params = f.__text_signature__.strip("()").replace("=None", "").split(", ")
+    for keyword in (params[-1].encode(), bytearray(params[0].encode()), 7):
+        values = (ctypes.py_object * len(params))(*([0.0] * len(params)))
+        try:
+            call(f, ctypes.addressof(values), len(params) - 1, (keyword,))
+            print(name, "bound")
+        except TypeError as exc:
+            expected = f"{name}() got an unexpected keyword argument '{keyword}'"
+            print(name, "ok" if str(exc) == expected else str(exc))
+"""
+
+
+def test_keyword_names_that_are_not_str_are_unexpected():
+    got = lines(child(NON_STR_NAMES))
+    assert len(got) == 48 and all(line.endswith(" ok") for line in got), got
+
+
+CAPSULES = """
+import ctypes, datetime, numpy, _accel
+mod = numpy._core.multiarray if hasattr(numpy, "_core") else numpy.core.multiarray
+real = mod._ARRAY_API
+new = ctypes.pythonapi.PyCapsule_New
+new.restype = ctypes.py_object
+new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+zeros = (ctypes.c_void_p * 300)()
+version = ctypes.CFUNCTYPE(ctypes.c_uint)(lambda: 0x03000000)
+future = (ctypes.c_void_p * 300)(ctypes.cast(version, ctypes.c_void_p).value)
+for fake in (datetime.datetime_CAPI, new(zeros, None, None), new(future, None, None),
+             new(ctypes.addressof(zeros), b"other", None), 42):
+    mod._ARRAY_API = fake
+    try:
+        _accel.canonical_unitary(0, 0, 0)
+        print("accepted")
+    except BaseException as exc:
+        print(type(exc).__name__, str(exc).startswith("Failed to access NumPy array API capsule: "))
+mod._ARRAY_API = real
+print(_accel.canonical_unitary(0.5, 0, 0).shape)
+"""
+
+
+def test_foreign_capsules_are_refused_and_nothing_is_cached():
+    assert lines(child(CAPSULES)) == ["PanicException True"] * 5 + ["(4, 4)"]
+
+
+def test_failed_attempt_does_not_keep_the_module_name():
+    # A first attempt that picks the NumPy 1 module name and fails must not decide the next.
+    proc = child("""
+        import sys, numpy, numpy.lib, _accel
+        if not hasattr(numpy, "_core"):
+            print("PanicException", "(4, 4)")
+            raise SystemExit
+        real = numpy.lib.NumpyVersion
+        class Old:
+            major = 1
+        numpy.lib.NumpyVersion = lambda version: Old()
+        sys.modules["numpy.core.multiarray"] = None  # importing it now fails
+        try:
+            _accel.canonical_unitary(0, 0, 0)
+        except BaseException as exc:
+            print(type(exc).__name__, end=" ")
+        numpy.lib.NumpyVersion = real
+        print(_accel.canonical_unitary(0, 0, 0).shape)
+        """)
+    assert lines(proc) == ["PanicException (4, 4)"]
