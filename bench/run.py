@@ -2,11 +2,14 @@
 same kernels and a pure-Python twin, measured side by side in one process.
 
 usage: python bench/run.py [--rounds N] [--target-ms T] [--no-instructions] [--no-twin]
+                          [--floor-calls N]
 
 Each row is timed in interleaved rounds (shuffled order, garbage collection off, one compiled
 call site per callee); a ratio is the median of the per-round ratios, with the spread of the
 middle half. Instruction counts come from callgrind over N and 2N calls, so they are exact
-and repeatable. Absolute times are shown for orientation only.
+and repeatable; a second table gives every function's instructions per call over a floor
+module of hand-written vectorcall functions of the same call shapes (bench/overhead.py).
+Absolute times are shown for orientation only.
 """
 
 import argparse
@@ -158,9 +161,10 @@ def instructions(call, module, paths, n=20000):
     totals = []
     for k in (n, 2 * n):
         code = COUNT_RUN.format(paths=paths, module=module, call=call, n=k)
+        # NumPy's idle OpenBLAS threads would otherwise be counted too.
         proc = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
                                sys.executable, "-c", code], capture_output=True, text=True,
-                              env=dict(os.environ, PYTHONHASHSEED="0"))
+                              env=dict(os.environ, PYTHONHASHSEED="0", OPENBLAS_NUM_THREADS="1"))
         found = re.search(r"Collected : (\d+)", proc.stderr)
         if proc.returncode != 0 or not found:
             return None
@@ -174,6 +178,7 @@ def main():
     parser.add_argument("--target-ms", type=float, default=2.0)
     parser.add_argument("--no-instructions", action="store_true")
     parser.add_argument("--no-twin", action="store_true")
+    parser.add_argument("--floor-calls", type=int, default=20000)
     args = parser.parse_args()
 
     check_flags()
@@ -236,6 +241,13 @@ def main():
         else:
             cells.append("")
         print("| " + " | ".join(cells) + " |")
+    if not args.no_instructions:
+        import overhead
+        floor_lines, floor_misses = overhead.table(args.floor_calls)
+        print()
+        print("instructions per call over the floor (bench/floor):")
+        print("\n".join(floor_lines))
+        misses += floor_misses
     print()
     print("goals: all met" if not misses else "goals missed:\n  " + "\n  ".join(misses))
 

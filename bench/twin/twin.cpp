@@ -7,7 +7,9 @@
 
 #include <complex>
 #include <cstdlib>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <tuple>
 
 #include "compare/fuzzy.hpp"
@@ -26,6 +28,18 @@ bool fuzzy(double a, double b, Opt atol) {
   return Pred(a, b, atol.value_or(accel::kTolerance));
 }
 
+// A kernel result, or an exception when the kernel found the coordinate not normalised.
+template <class T>
+T checked(std::optional<T> result) {
+  if (!result) throw std::domain_error("Weyl coordinate must be normalized");
+  return *result;
+}
+
+template <std::optional<double> (*Cost)(double, double, double)>
+double cost(double a, double b, double c) {
+  return checked(Cost(a, b, c));
+}
+
 NB_MODULE(accel_nb_twin, m) {
   m.def("fuzzy_equal", &fuzzy<accel::fuzzy_equal>, "a"_a, "b"_a, "atol"_a = nb::none());
   m.def("fuzzy_greater_equal", &fuzzy<accel::fuzzy_greater_equal>, "a"_a, "b"_a,
@@ -34,12 +48,16 @@ NB_MODULE(accel_nb_twin, m) {
   m.def("fuzzy_less_equal", &fuzzy<accel::fuzzy_less_equal>, "a"_a, "b"_a, "atol"_a = nb::none());
   m.def("fuzzy_less", &fuzzy<accel::fuzzy_less>, "a"_a, "b"_a, "atol"_a = nb::none());
   m.def("check_weyl_coord", &accel::is_normalised, "a"_a, "b"_a, "c"_a);
-  m.def("optimal_can_gate_duration", &accel::can_gate_duration, "a"_a, "b"_a, "c"_a, "gx"_a, "gy"_a,
-        "gz"_a);
+  m.def(
+      "optimal_can_gate_duration",
+      [](double a, double b, double c, double gx, double gy, double gz) {
+        return checked(accel::can_gate_duration(a, b, c, gx, gy, gz));
+      },
+      "a"_a, "b"_a, "c"_a, "gx"_a, "gy"_a, "gz"_a);
   m.def(
       "mirror_weyl_coord",
       [](double a, double b, double c) {
-        accel::Triple t = accel::mirror_weyl(a, b, c);
+        accel::Triple t = checked(accel::mirror_weyl(a, b, c));
         return std::make_tuple(t.a, t.b, t.c);
       },
       "a"_a, "b"_a, "c"_a);
@@ -70,17 +88,19 @@ NB_MODULE(accel_nb_twin, m) {
         return swap ? std::make_tuple(b, a) : std::make_tuple(a, b);
       },
       "a"_a, "b"_a, "key"_a = nb::none());
-  m.def("synth_cost_by_cx", &accel::cost_by_cx, "a"_a, "b"_a, "c"_a);
-  m.def("synth_cost_by_sqisw", &accel::cost_by_sqisw, "a"_a, "b"_a, "c"_a);
-  m.def("synth_cost_by_b", &accel::cost_by_b, "a"_a, "b"_a, "c"_a);
+  m.def("synth_cost_by_cx", &cost<accel::cost_by_cx>, "a"_a, "b"_a, "c"_a);
+  m.def("synth_cost_by_sqisw", &cost<accel::cost_by_sqisw>, "a"_a, "b"_a, "c"_a);
+  m.def("synth_cost_by_b", &cost<accel::cost_by_b>, "a"_a, "b"_a, "c"_a);
   m.def(
       "only_xx_rot", [](double, double b, double c) { return accel::only_xx(b, c); }, "_a"_a, "b"_a,
       "c"_a);
   m.def(
       "canonical_unitary",
       [](double a, double b, double c) {
-        auto* data =
-            reinterpret_cast<std::complex<double>*>(accel::canonical_unitary_buffer(a, b, c));
+        auto* m = static_cast<double*>(std::malloc(accel::kUnitaryEntries * 2 * sizeof(double)));
+        if (m == nullptr) throw std::bad_alloc();
+        accel::fill_canonical_unitary(m, a, b, c);
+        auto* data = reinterpret_cast<std::complex<double>*>(m);
         nb::capsule owner(data, [](void* p) noexcept { std::free(p); });
         return nb::ndarray<nb::numpy, std::complex<double>, nb::shape<4, 4>>(data, {4, 4}, owner);
       },

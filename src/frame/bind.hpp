@@ -43,16 +43,37 @@ template <std::size_t P, class Body, std::size_t... I>
   return body(slots[I]...);
 }
 
+// True when the keyword names are this signature's own interned names for the parameters
+// right after the positional ones, in declaration order: what a call site that names its
+// arguments in order passes. Before the first keyword call the names are not interned yet, so
+// nothing matches and the general binder interns them.
+template <std::size_t P>
+inline bool keywords_in_order(const Signature<P>& sig, Py_ssize_t nargs, PyObject* kwnames,
+                              Py_ssize_t nkw) {
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    if (PyTuple_GET_ITEM(kwnames, k) != sig.interned[nargs + k]) return false;
+  }
+  return true;
+}
+
 // Calls `body` with one argument per parameter (a borrowed reference, or null where not given).
-// Positional calls with an acceptable count pass the caller's array entries straight through.
+// Positional calls with an acceptable count, and calls whose keywords come in declaration order,
+// pass the caller's array entries straight through; everything else goes to the general binder.
 template <std::size_t P, class Body>
 inline PyObject* with_bound(Signature<P>& sig, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames, Body&& body) {
   constexpr auto indices = std::make_index_sequence<P>();
-  if (kwnames == nullptr && nargs >= sig.required && nargs <= static_cast<Py_ssize_t>(P))
-      [[likely]] {
+  Py_ssize_t given = nargs;
+  if (kwnames != nullptr) {
+    const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+    given += nkw;
+    if (given > static_cast<Py_ssize_t>(P) || !keywords_in_order(sig, nargs, kwnames, nkw)) {
+      return bind_then(sig, args, nargs, kwnames, body, indices);
+    }
+  }
+  if (given >= sig.required && given <= static_cast<Py_ssize_t>(P)) [[likely]] {
     return [&]<std::size_t... I>(std::index_sequence<I...>) {
-      return body((static_cast<Py_ssize_t>(I) < nargs ? args[I] : nullptr)...);
+      return body((static_cast<Py_ssize_t>(I) < given ? args[I] : nullptr)...);
     }(indices);
   }
   return bind_then(sig, args, nargs, kwnames, body, indices);

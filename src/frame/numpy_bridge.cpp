@@ -68,12 +68,11 @@ PyType_Spec container_spec = {
     container_slots,
 };
 
-PyTypeObject* slice_container_type() {
+// Creates the class on first use; out of line, since every later call finds it cached.
+[[gnu::noinline, gnu::cold]] PyTypeObject* create_container_type() {
   PyObject* type = nullptr;
   if (injected("container_type")) {
     PyErr_SetString(PyExc_RuntimeError, "injected type creation failure");
-  } else if (container_type != nullptr) {
-    return container_type;
   } else {
     type = PyType_FromSpec(&container_spec);
   }
@@ -87,6 +86,12 @@ PyTypeObject* slice_container_type() {
     Py_DECREF(type);
   }
   return container_type;
+}
+
+inline PyTypeObject* slice_container_type() {
+  if (container_type != nullptr && !injected("container_type")) [[likely]]
+    return container_type;
+  return create_container_type();
 }
 
 // getattr(obj, name); null with the error set on failure.
@@ -166,12 +171,11 @@ void** checked_table(PyObject* capsule) {
 
 // Imports NumPy and reads its C-API table on first use; faults when that is impossible. Only a
 // complete success is cached, so a failed attempt is made again from the start next time.
-void** numpy_table() {
+[[gnu::noinline, gnu::cold]] void** load_numpy_table() {
   if (injected("numpy")) {
     PyErr_SetString(PyExc_ImportError, "injected NumPy failure");
     capsule_fault(take_error());
   }
-  if (api_table != nullptr) return api_table;
   const char* core = find_core_module();
   if (core == nullptr) capsule_fault(take_error());
   Ref multiarray_name = Ref::steal(PyUnicode_FromFormat("%s.multiarray", core));
@@ -188,6 +192,12 @@ void** numpy_table() {
     api_table = table;
   }
   return api_table;
+}
+
+inline void** numpy_table() {
+  if (api_table != nullptr && !injected("numpy")) [[likely]]
+    return api_table;
+  return load_numpy_table();
 }
 
 // Holds the buffer until the container takes it over.

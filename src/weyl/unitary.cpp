@@ -3,8 +3,6 @@
 
 #include <math.h>
 
-#include <utility>
-
 namespace accel {
 
 namespace {
@@ -38,10 +36,14 @@ inline void put(double* m, int row, int col, Complex z) {
 void fill_canonical_unitary(double* m, double a, double b, double c) {
   // The eight zero positions are stored as +0.0 + 0.0i and never computed.
   constexpr Complex zero{0.0, 0.0};
-  for (auto [row, col] :
-       {std::pair{0, 1}, {0, 2}, {1, 0}, {1, 3}, {2, 0}, {2, 3}, {3, 1}, {3, 2}}) {
-    put(m, row, col, zero);
-  }
+  put(m, 0, 1, zero);
+  put(m, 0, 2, zero);
+  put(m, 1, 0, zero);
+  put(m, 1, 3, zero);
+  put(m, 2, 0, zero);
+  put(m, 2, 3, zero);
+  put(m, 3, 1, zero);
+  put(m, 3, 2, zero);
 
   double sg, cg;
   ::sincos(c * kHalfPi, &sg, &cg);
