@@ -3,11 +3,15 @@
 #   ./dev.sh demo    build, install into a venv and run the demo
 #   ./dev.sh test    build, install into a venv and run the test suite (extra args go to pytest)
 #   ./dev.sh bench   build, install into a venv and run the benchmark
+#   ./dev.sh wheels  one manylinux wheel per CPython 3.12 to 3.15 into wheelhouse/ (root, for the
+#                    sid chroot that provides 3.14 and 3.15)
 # PYTHON=/path/to/python picks the interpreter; ACCEL_WERROR=ON, ACCEL_SANITIZE=ON,
 # ACCEL_FAULT_INJECTION=ON and ACCEL_COVERAGE=ON (test builds only) pass through to the build;
 # NUMPY_SPEC (default "numpy") picks the NumPy to test against.
 set -euo pipefail
 cd "$(dirname "$0")"
+
+if [ "${1:-}" = wheels ]; then exec tools/wheels.sh; fi
 
 usable() {  # a CPython >= 3.12 with the GIL
   "$1" -c 'import sys; sys.exit(0 if sys.version_info >= (3, 12) and getattr(sys, "_is_gil_enabled", lambda: True)() else 1)' >/dev/null 2>&1
@@ -33,22 +37,32 @@ find_python() {
   exit 2
 }
 
+say() { echo "dev.sh: $*" >&2; }
+
 py=$(find_python)
 tag=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-variant=""  # instrumented builds get their own venv and build tree
+say "using $py (CPython $("$py" -c 'import platform; print(platform.python_version())'))"
+variant=""  # instrumented builds and debug interpreters get their own venv and build tree
+"$py" -c 'import sys, sysconfig; sys.exit(0 if sysconfig.get_config_var("Py_DEBUG") else 1)' &&
+  variant="$variant-dbg"
 [ "${ACCEL_SANITIZE:-OFF}" = ON ] && variant="$variant-san"
 [ "${ACCEL_FAULT_INJECTION:-OFF}" = ON ] && variant="$variant-inject"
 [ "${ACCEL_COVERAGE:-OFF}" = ON ] && variant="$variant-cov"
 venv=".venv-$tag$variant"
-[ -x "$venv/bin/python" ] || "$py" -m venv "$venv"
+if [ ! -x "$venv/bin/python" ]; then
+  say "creating the virtual environment $venv"
+  "$py" -m venv "$venv"
+fi
 vpy="$venv/bin/python"
 
 export ACCEL_WERROR="${ACCEL_WERROR:-OFF}" ACCEL_SANITIZE="${ACCEL_SANITIZE:-OFF}"
 export ACCEL_FAULT_INJECTION="${ACCEL_FAULT_INJECTION:-OFF}" ACCEL_COVERAGE="${ACCEL_COVERAGE:-OFF}"
 
 install() {
+  say "installing ${NUMPY_SPEC:-numpy}${*:+ and $*} into $venv"
   "$vpy" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
   "$vpy" -m pip install -q --disable-pip-version-check "${NUMPY_SPEC:-numpy}" "$@"
+  say "building and installing _accel (build tree build/py$tag$variant; about 30 s)"
   "$vpy" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
     -Cbuild-dir="build/py$tag$variant" .
 }
@@ -58,6 +72,7 @@ cmd=${1:-}
 case "$cmd" in
   demo)
     install
+    say "running examples/demo.py"
     exec "$vpy" examples/demo.py ;;
   test)
     install pytest hypothesis mypy
@@ -70,12 +85,14 @@ case "$cmd" in
       export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}"
       export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
     fi
+    say "running the test suite"
     exec "$vpy" -m pytest "$@" ;;
   bench)
     install nanobind cmake ninja
     export PATH="$PWD/$venv/bin:$PATH"  # the venv's cmake builds the nanobind twin
+    say "running bench/run.py"
     exec "$vpy" bench/run.py "$@" ;;
   *)
-    echo "usage: ./dev.sh demo|test|bench [args]" >&2
+    echo "usage: ./dev.sh demo|test|bench|wheels [args]" >&2
     exit 2 ;;
 esac

@@ -42,7 +42,7 @@ def main():
         ))
     widths = [max(len(r[i]) for r in rows) for i in range(len(head))]
     for i, r in enumerate(rows):
-        print("  ".join(cell.ljust(w) for cell, w in zip(r, widths)))
+        print("  ".join(cell.ljust(w) for cell, w in zip(r, widths)).rstrip())
         if i == 0:
             print("  ".join("-" * w for w in widths))
 

@@ -129,6 +129,9 @@ except BaseException as exc:
 """
 
 
+@pytest.mark.skipif(hasattr(sys, "gettotalrefcount") and sys.version_info >= (3, 14),
+                    reason="3.14's debug build fails its own assertion when it prints a "
+                           "traceback at the stack limit")
 @pytest.mark.parametrize("faulting", ["mirror_weyl_coord(1, 0, 0)",
                                       "optimal_can_gate_duration(1, 0, 0, 1, 1, 1)"])
 def test_first_fault_near_the_recursion_limit_raises(faulting):

@@ -165,3 +165,10 @@ def test_vectorcall_flags_and_specialised_call(acc, name):
     ns["loop"]()
     ops = [i.opname for i in dis.get_instructions(ns["loop"], adaptive=True)]
     assert "CALL_BUILTIN_FAST_WITH_KEYWORDS" in ops
+
+
+@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="debug interpreters only")
+def test_debug_interpreter_gets_a_debug_build(acc):
+    # Py_DEBUG keeps reference totals through these helpers; a release build never calls them.
+    symbols = _elf("--dyn-syms", acc.__file__)
+    assert "_Py_NegativeRefcount" in symbols or "RefTotal" in symbols

@@ -94,3 +94,12 @@ def test_sdist_builds_without_numpy(dists, tmp_path):
     assert proc.returncode == 0, proc.stderr[-3000:]
     assert run(py, "-c", "import numpy").returncode != 0
     assert list((tmp_path / "w").glob("*.whl"))
+
+
+def test_readme_shows_the_demo_output():
+    proc = run(sys.executable, os.path.join(ROOT, "examples", "demo.py"))
+    assert proc.returncode == 0, proc.stderr
+    with open(os.path.join(ROOT, "README.md")) as f:
+        readme = f.read()
+    block = readme.split("<!-- demo output -->\n```\n", 1)[1].split("```\n", 1)[0]
+    assert block == proc.stdout

@@ -51,26 +51,26 @@ static int bind_general(Shape *s, PyObject *const *args, Py_ssize_t nargs, PyObj
   return 0;
 }
 
-/* Positional calls and in-order interned keywords bind inline. */
-static inline int bind(Shape *s, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                       PyObject **slots) {
-  if (kwnames == NULL) {
-    if (nargs < s->required || nargs > s->count) return bind_general(s, args, nargs, NULL, slots);
-    for (int i = 0; i < s->count; i++) slots[i] = i < nargs ? args[i] : NULL;
-    return 0;
-  }
-  Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames), total = nargs + nkw;
-  if (total >= s->required && total <= s->count) {
-    int in_order = 1;
+/* Positional calls and in-order interned keywords bind inline; COUNT and REQUIRED are
+ * constants at every call site, so the compiler unrolls the loops. */
+static inline __attribute__((always_inline)) int bind(Shape *s, const int count,
+                                                      const int required, PyObject *const *args,
+                                                      Py_ssize_t nargs, PyObject *kwnames,
+                                                      PyObject **slots) {
+  Py_ssize_t total = nargs;
+  if (kwnames != NULL) {
+    Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+    total += nkw;
+    if (total > count) return bind_general(s, args, nargs, kwnames, slots);
     for (Py_ssize_t k = 0; k < nkw; k++) {
-      in_order &= PyTuple_GET_ITEM(kwnames, k) == s->interned[nargs + k];
-    }
-    if (in_order) {
-      for (int i = 0; i < s->count; i++) slots[i] = i < total ? args[i] : NULL;
-      return 0;
+      if (PyTuple_GET_ITEM(kwnames, k) != s->interned[nargs + k]) {
+        return bind_general(s, args, nargs, kwnames, slots);
+      }
     }
   }
-  return bind_general(s, args, nargs, kwnames, slots);
+  if (total < required || total > count) return bind_general(s, args, nargs, kwnames, slots);
+  for (int i = 0; i < count; i++) slots[i] = i < total ? args[i] : NULL;
+  return 0;
 }
 
 static inline int read_float(PyObject *o, double *out) {
@@ -82,7 +82,8 @@ static inline int read_float(PyObject *o, double *out) {
   return (*out == -1.0 && PyErr_Occurred()) ? -1 : 0;
 }
 
-static int read_floats(PyObject **slots, int n, double *out) {
+static inline __attribute__((always_inline)) int read_floats(PyObject **slots, const int n,
+                                                             double *out) {
   for (int i = 0; i < n; i++) {
     if (read_float(slots[i], &out[i]) < 0) return -1;
   }
@@ -96,30 +97,30 @@ static Shape two_opt = {"two_floats_bool", 3, 2, {"a", "b", "atol"}, {0}};
 FLOOR(two_floats_bool) {
   PyObject *slots[3];
   double v[3];
-  if (bind(&two_opt, args, nargs, kwnames, slots) < 0 || read_floats(slots, 2, v) < 0) return NULL;
+  if (bind(&two_opt, 3, 2, args, nargs, kwnames, slots) < 0 || read_floats(slots, 2, v) < 0) return NULL;
   if (slots[2] != NULL && slots[2] != Py_None && read_float(slots[2], &v[2]) < 0) return NULL;
-  return PyBool_FromLong(v[0] < v[1]);
+  return Py_NewRef(v[0] < v[1] ? Py_True : Py_False);
 }
 
 static Shape three = {"three_floats", 3, 3, {"a", "b", "c"}, {0}};
 FLOOR(three_floats_bool) {
   PyObject *slots[3];
   double v[3];
-  if (bind(&three, args, nargs, kwnames, slots) < 0 || read_floats(slots, 3, v) < 0) return NULL;
-  return PyBool_FromLong(v[0] < v[1]);
+  if (bind(&three, 3, 3, args, nargs, kwnames, slots) < 0 || read_floats(slots, 3, v) < 0) return NULL;
+  return Py_NewRef(v[0] < v[1] ? Py_True : Py_False);
 }
 
 FLOOR(three_floats_float) {
   PyObject *slots[3];
   double v[3];
-  if (bind(&three, args, nargs, kwnames, slots) < 0 || read_floats(slots, 3, v) < 0) return NULL;
+  if (bind(&three, 3, 3, args, nargs, kwnames, slots) < 0 || read_floats(slots, 3, v) < 0) return NULL;
   return PyFloat_FromDouble(v[0]);
 }
 
 FLOOR(three_floats_tuple) {
   PyObject *slots[3];
   double v[3];
-  if (bind(&three, args, nargs, kwnames, slots) < 0 || read_floats(slots, 3, v) < 0) return NULL;
+  if (bind(&three, 3, 3, args, nargs, kwnames, slots) < 0 || read_floats(slots, 3, v) < 0) return NULL;
   PyObject *t = PyTuple_New(3);
   if (t == NULL) return NULL;
   for (int i = 0; i < 3; i++) PyTuple_SET_ITEM(t, i, PyFloat_FromDouble(v[i]));
@@ -130,7 +131,7 @@ static Shape six = {"six_floats", 6, 6, {"a", "b", "c", "gx", "gy", "gz"}, {0}};
 FLOOR(six_floats_float) {
   PyObject *slots[6];
   double v[6];
-  if (bind(&six, args, nargs, kwnames, slots) < 0 || read_floats(slots, 6, v) < 0) return NULL;
+  if (bind(&six, 6, 6, args, nargs, kwnames, slots) < 0 || read_floats(slots, 6, v) < 0) return NULL;
   return PyFloat_FromDouble(v[0]);
 }
 
@@ -138,7 +139,7 @@ static Shape two_key = {"two_key", 3, 2, {"a", "b", "key"}, {0}};
 FLOOR(two_floats_tuple) {
   PyObject *slots[3];
   double v[2];
-  if (bind(&two_key, args, nargs, kwnames, slots) < 0 || read_floats(slots, 2, v) < 0) return NULL;
+  if (bind(&two_key, 3, 2, args, nargs, kwnames, slots) < 0 || read_floats(slots, 2, v) < 0) return NULL;
   PyObject *t = PyTuple_New(2);
   if (t == NULL) return NULL;
   PyTuple_SET_ITEM(t, 0, PyFloat_FromDouble(v[0]));
@@ -148,7 +149,7 @@ FLOOR(two_floats_tuple) {
 
 FLOOR(two_ints_tuple) {
   PyObject *slots[3];
-  if (bind(&two_key, args, nargs, kwnames, slots) < 0) return NULL;
+  if (bind(&two_key, 3, 2, args, nargs, kwnames, slots) < 0) return NULL;
   long a = PyLong_AsLong(slots[0]), b = PyLong_AsLong(slots[1]);
   if ((a == -1 || b == -1) && PyErr_Occurred()) return NULL;
   PyObject *t = PyTuple_New(2);
@@ -161,7 +162,7 @@ FLOOR(two_ints_tuple) {
 /* The objects' own less-than is part of the shape: the contract fixes it. */
 FLOOR(two_objs_tuple) {
   PyObject *slots[3];
-  if (bind(&two_key, args, nargs, kwnames, slots) < 0) return NULL;
+  if (bind(&two_key, 3, 2, args, nargs, kwnames, slots) < 0) return NULL;
   int swap = PyObject_RichCompareBool(slots[1], slots[0], Py_LT);
   if (swap < 0) return NULL;
   return PyTuple_Pack(2, slots[swap], slots[1 - swap]);
@@ -170,7 +171,7 @@ FLOOR(two_objs_tuple) {
 FLOOR(three_floats_array) {
   PyObject *slots[3];
   double v[3];
-  if (bind(&three, args, nargs, kwnames, slots) < 0 || read_floats(slots, 3, v) < 0) return NULL;
+  if (bind(&three, 3, 3, args, nargs, kwnames, slots) < 0 || read_floats(slots, 3, v) < 0) return NULL;
   npy_intp dims[2] = {4, 4};
   return PyArray_SimpleNew(2, dims, NPY_CDOUBLE);
 }

@@ -53,18 +53,27 @@ inline PyObject* run(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
   return guarded([&] { return W(args, nargs, kwnames); });
 }
 
-// Binds and converts P float parameters in declaration order (the first failure wins), then
-// returns kernel(values).
-template <std::size_t P, class Kernel>
-inline PyObject* with_floats(Signature<P>& sig, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames, Kernel&& kernel) {
-  return with_bound(sig, args, nargs, kwnames, [&](auto... objs) -> PyObject* {
-    PyObject* const slots[P] = {objs...};
-    double values[P];
-    for (std::size_t i = 0; i < P; ++i) {
-      if (!float_arg(slots[i], sig.names[i], values[i])) return nullptr;
-    }
-    return kernel(values);
+// Converts P float parameters in declaration order (the first failure wins) and returns
+// kernel(values...). Out of line: reached only when an argument is not an exact float.
+template <auto& Sig, class Kernel, class... Objs>
+[[gnu::noinline]] PyObject* convert_floats_then(Kernel kernel, Objs... objs) {
+  return [&]<std::size_t... I>(std::index_sequence<I...>) -> PyObject* {
+    PyObject* const slots[] = {objs...};
+    double values[sizeof...(Objs)];
+    if (!(float_arg(slots[I], Sig.names[I], values[I]) && ...)) return nullptr;
+    return kernel(values[I]...);
+  }(std::index_sequence_for<Objs...>());
+}
+
+// Binds P float parameters and returns kernel(a, b, ...). When every argument is an exact float
+// the values are read with no call in between, so they stay in registers.
+template <auto& Sig, class Kernel>
+inline PyObject* with_floats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                             Kernel kernel) {
+  return with_bound(Sig, args, nargs, kwnames, [kernel](auto... objs) -> PyObject* {
+    if ((Py_IS_TYPE(objs, &PyFloat_Type) && ...)) [[likely]]
+      return kernel(PyFloat_AS_DOUBLE(objs)...);
+    return convert_floats_then<Sig>(kernel, objs...);
   });
 }
 

@@ -6,9 +6,9 @@ namespace accel {
 
 namespace {
 
-Signature<3> floats_sig{"sort_two_floats", {"a", "b", "key"}, 2};
-Signature<3> ints_sig{"sort_two_ints", {"a", "b", "key"}, 2};
-Signature<3> objs_sig{"sort_two_objs", {"a", "b", "key"}, 2};
+Signature<3, 2> floats_sig{"sort_two_floats", {"a", "b", "key"}};
+Signature<3, 2> ints_sig{"sort_two_ints", {"a", "b", "key"}};
+Signature<3, 2> objs_sig{"sort_two_objs", {"a", "b", "key"}};
 
 inline bool has_key(PyObject* key) {
   return key != nullptr && key != Py_None;
@@ -18,6 +18,7 @@ inline bool has_key(PyObject* key) {
 Ref call_key(PyObject* key, Ref value) {
   Ref call_args = Ref::steal(tuple_result(std::move(value)));
   Ref result = Ref::steal(PyObject_Call(key, call_args.get(), nullptr));
+  call_args.reset();
   if (!result) fail_pending();
   return result;
 }
@@ -25,6 +26,8 @@ Ref call_key(PyObject* key, Ref value) {
 // How each typed sort reads its numbers and boxes them again.
 struct FloatKind {
   using Value = double;
+  static bool exact(PyObject* obj) { return Py_IS_TYPE(obj, &PyFloat_Type); }
+  static double read(PyObject* obj) { return PyFloat_AS_DOUBLE(obj); }
   static bool arg(PyObject* obj, const char* name, double& out) {
     return float_arg(obj, name, out);
   }
@@ -34,6 +37,15 @@ struct FloatKind {
 
 struct IntKind {
   using Value = std::int32_t;
+  // An exact int of one digit (below 2**30 in size) always fits.
+  static bool exact(PyObject* obj) {
+    return PyLong_CheckExact(obj) &&
+           PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj));
+  }
+  static std::int32_t read(PyObject* obj) {
+    return static_cast<std::int32_t>(
+        PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(obj)));
+  }
   static bool arg(PyObject* obj, const char* name, std::int32_t& out) {
     return int32_arg(obj, name, out);
   }
@@ -47,15 +59,26 @@ template <class Kind, class T = typename Kind::Value>
 [[gnu::noinline]] bool sort_by_key(PyObject* key, T a, T b, std::pair<T, T>& sorted) {
   auto key_of = [key](T v, T& k) {
     Ref result = call_key(key, Kind::box(v));
-    return result && Kind::value(result.get(), k);
+    if (!result) return false;
+    bool converted = Kind::value(result.get(), k);
+    result.reset();
+    return converted;
   };
   return sort_two_by_key(a, b, key_of, sorted);
 }
 
-// Converts a and b, orders them (by key when given), returns two new numbers.
+// Two new numbers in a new tuple.
+template <class Kind, class T = typename Kind::Value>
+inline PyObject* pair_result(std::pair<T, T> sorted) {
+  Ref first = Kind::box(sorted.first);
+  Ref second = Kind::box(sorted.second);
+  return tuple_result(std::move(first), std::move(second));
+}
+
+// Converts a and b in order, orders them (by key when given), returns two new numbers. Out of
+// line: for keys and for arguments that need a conversion call.
 template <class Kind>
-[[gnu::always_inline]] inline PyObject* typed_bound(PyObject* a_obj, PyObject* b_obj,
-                                                    PyObject* key) {
+[[gnu::noinline]] PyObject* typed_converting(PyObject* a_obj, PyObject* b_obj, PyObject* key) {
   using T = typename Kind::Value;
   T a, b;
   if (!Kind::arg(a_obj, "a", a) || !Kind::arg(b_obj, "b", b)) return nullptr;
@@ -65,9 +88,16 @@ template <class Kind>
   } else if (!sort_by_key<Kind>(key, a, b, sorted)) {
     return nullptr;
   }
-  Ref first = Kind::box(sorted.first);
-  Ref second = Kind::box(sorted.second);
-  return tuple_result(std::move(first), std::move(second));
+  return pair_result<Kind>(sorted);
+}
+
+// Without a key, exact numbers are read with no call in between, so they stay in registers.
+template <class Kind>
+[[gnu::always_inline]] inline PyObject* typed_bound(PyObject* a_obj, PyObject* b_obj,
+                                                    PyObject* key) {
+  if (Kind::exact(a_obj) && Kind::exact(b_obj) && !has_key(key)) [[likely]]
+    return pair_result<Kind>(sort_two(Kind::read(a_obj), Kind::read(b_obj)));
+  return typed_converting<Kind>(a_obj, b_obj, key);
 }
 
 // Python's `left < right` reduced to a truth value; false with the error set on failure.
@@ -75,6 +105,7 @@ bool less_than(PyObject* left, PyObject* right, bool& out) {
   Ref result = Ref::steal(PyObject_RichCompare(left, right, Py_LT));
   if (!result) return fail_pending(), false;
   int truth = PyObject_IsTrue(result.get());
+  result.reset();
   if (truth < 0) return fail_pending(), false;
   out = truth != 0;
   return true;
@@ -94,6 +125,8 @@ PyObject* objs_bound(PyObject* a, PyObject* b, PyObject* key) {
     if (!key_a) return nullptr;
     Ref key_b = call_key(key, Ref::borrow(b));
     if (!key_b || !less_than(key_b.get(), key_a.get(), swap)) return nullptr;
+    key_a.reset();
+    key_b.reset();
   }
   Ref first = Ref::borrow(swap ? b : a);
   Ref second = Ref::borrow(swap ? a : b);

@@ -10,23 +10,24 @@ namespace {
 using Cost = std::optional<double> (*)(double, double, double);
 
 // The fault positions are the ones these functions' reports have always named.
-template <Signature<3>& Sig, Cost Kernel, unsigned Line>
+template <Signature<3, 3>& Sig, Cost Kernel, unsigned Line>
 PyObject* cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_floats(Sig, args, nargs, kwnames, [](const double* v) {
-    return float_result(normalised(Kernel(v[0], v[1], v[2]), SourceSite{"src/lib", Line, 5}));
+  return with_floats<Sig>(args, nargs, kwnames, [](double a, double b, double c) {
+    return float_result(normalised(Kernel(a, b, c), SourceSite{"src/lib", Line, 5}));
   });
 }
 
-Signature<3> cx_sig{"synth_cost_by_cx", {"a", "b", "c"}, 3};
-Signature<3> sqisw_sig{"synth_cost_by_sqisw", {"a", "b", "c"}, 3};
-Signature<3> b_sig{"synth_cost_by_b", {"a", "b", "c"}, 3};
-Signature<6> duration_sig{"optimal_can_gate_duration", {"a", "b", "c", "gx", "gy", "gz"}, 6};
+Signature<3, 3> cx_sig{"synth_cost_by_cx", {"a", "b", "c"}};
+Signature<3, 3> sqisw_sig{"synth_cost_by_sqisw", {"a", "b", "c"}};
+Signature<3, 3> b_sig{"synth_cost_by_b", {"a", "b", "c"}};
+Signature<6, 6> duration_sig{"optimal_can_gate_duration", {"a", "b", "c", "gx", "gy", "gz"}};
 
 PyObject* duration(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_floats(duration_sig, args, nargs, kwnames, [](const double* v) {
-    return float_result(normalised(can_gate_duration(v[0], v[1], v[2], v[3], v[4], v[5]),
-                                   SourceSite{"src/lib", 75, 5}));
-  });
+  return with_floats<duration_sig>(
+      args, nargs, kwnames, [](double a, double b, double c, double gx, double gy, double gz) {
+        return float_result(
+            normalised(can_gate_duration(a, b, c, gx, gy, gz), SourceSite{"src/lib", 75, 5}));
+      });
 }
 
 }  // namespace

@@ -10,35 +10,36 @@ namespace accel {
 
 namespace {
 
-Signature<3> check_sig{"check_weyl_coord", {"a", "b", "c"}, 3};
-Signature<3> mirror_sig{"mirror_weyl_coord", {"a", "b", "c"}, 3};
-Signature<3> only_xx_sig{"only_xx_rot", {"_a", "b", "c"}, 3};
-Signature<3> unitary_sig{"canonical_unitary", {"a", "b", "c"}, 3};
+Signature<3, 3> check_sig{"check_weyl_coord", {"a", "b", "c"}};
+Signature<3, 3> mirror_sig{"mirror_weyl_coord", {"a", "b", "c"}};
+Signature<3, 3> only_xx_sig{"only_xx_rot", {"_a", "b", "c"}};
+Signature<3, 3> unitary_sig{"canonical_unitary", {"a", "b", "c"}};
 
 PyObject* check(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_floats(check_sig, args, nargs, kwnames,
-                     [](const double* v) { return bool_result(is_normalised(v[0], v[1], v[2])); });
+  return with_floats<check_sig>(args, nargs, kwnames, [](double a, double b, double c) {
+    return bool_result(is_normalised(a, b, c));
+  });
 }
 
 PyObject* mirror(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_floats(mirror_sig, args, nargs, kwnames, [](const double* v) {
-    Triple m = normalised(mirror_weyl(v[0], v[1], v[2]), SourceSite{"src/lib", 105, 5});
-    Ref a = float_object(m.a);
-    Ref b = float_object(m.b);
-    Ref c = float_object(m.c);
-    return tuple_result(std::move(a), std::move(b), std::move(c));
+  return with_floats<mirror_sig>(args, nargs, kwnames, [](double a, double b, double c) {
+    Triple m = normalised(mirror_weyl(a, b, c), SourceSite{"src/lib", 105, 5});
+    Ref first = float_object(m.a);
+    Ref second = float_object(m.b);
+    Ref third = float_object(m.c);
+    return tuple_result(std::move(first), std::move(second), std::move(third));
   });
 }
 
 PyObject* only_xx_rot(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_floats(only_xx_sig, args, nargs, kwnames,
-                     [](const double* v) { return bool_result(only_xx(v[1], v[2])); });
+  return with_floats<only_xx_sig>(
+      args, nargs, kwnames, [](double, double b, double c) { return bool_result(only_xx(b, c)); });
 }
 
 PyObject* unitary(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_floats(unitary_sig, args, nargs, kwnames, [](const double* v) {
+  return with_floats<unitary_sig>(args, nargs, kwnames, [](double a, double b, double c) {
     double* buffer = new_unitary_buffer();
-    fill_canonical_unitary(buffer, v[0], v[1], v[2]);
+    fill_canonical_unitary(buffer, a, b, c);
     return unitary_array(buffer);
   });
 }

@@ -1,7 +1,8 @@
 // Fault reports on standard error and the process-ending abort conditions.
 #include "frame/fault.hpp"
 
-#include <pthread.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,11 +31,13 @@ std::atomic<bool> hint_written{false};
 }
 
 // The main thread is reported as "main"; other threads by the OS name they were given, or as
-// "<unnamed>" when they only carry the name inherited from the process.
+// "<unnamed>" when they only carry the name inherited from the process. The report is written
+// on the faulting thread, so the calling thread's own name is the one wanted. (The system calls
+// are used directly: gettid and pthread_getname_np would need a glibc newer than 2.28.)
 Text thread_name() {
-  if (gettid() == getpid()) return Text("main");
+  if (syscall(SYS_gettid) == getpid()) return Text("main");
   char name[64] = {};
-  if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0' ||
+  if (prctl(PR_GET_NAME, name) != 0 || name[0] == '\0' ||
       std::strncmp(name, program_invocation_short_name, 15) == 0) {
     return Text("<unnamed>");
   }

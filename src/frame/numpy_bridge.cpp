@@ -42,6 +42,19 @@ void container_dealloc(PyObject* self) {
   Py_DECREF(type);
 }
 
+// The class's allocation slot: exactly the header and the four fields, which start empty. The
+// generic allocator would add a spare item and clear the block first; this one is called once
+// per array.
+PyObject* container_alloc(PyTypeObject* type, Py_ssize_t) {
+  auto* c = static_cast<SliceContainer*>(PyObject_Malloc(sizeof(SliceContainer)));
+  if (c == nullptr) return PyErr_NoMemory();
+  c->release = nullptr;
+  c->buffer = nullptr;
+  c->length = 0;
+  c->capacity = 0;
+  return PyObject_Init(reinterpret_cast<PyObject*>(c), type);
+}
+
 PyObject* container_new(PyTypeObject* type, PyObject*, PyObject*) {
   Ref name = Ref::steal(PyType_GetName(type));
   if (!name) return nullptr;
@@ -50,6 +63,8 @@ PyObject* container_new(PyTypeObject* type, PyObject*, PyObject*) {
 }
 
 PyType_Slot container_slots[] = {
+    {Py_tp_alloc, reinterpret_cast<void*>(container_alloc)},
+    {Py_tp_free, reinterpret_cast<void*>(PyObject_Free)},
     {Py_tp_dealloc, reinterpret_cast<void*>(container_dealloc)},
     {Py_tp_new, reinterpret_cast<void*>(container_new)},
     {Py_tp_doc,
