@@ -8,6 +8,7 @@ usage: python bench/overhead.py [--calls N]
 import argparse
 import concurrent.futures
 import os
+import shutil
 import subprocess
 import sys
 
@@ -44,8 +45,11 @@ ROWS += [
 def build_floor():
     """Builds bench/floor into build/ and returns the folder holding the module."""
     tag = f"py{sys.version_info[0]}.{sys.version_info[1]}"
-    build = os.path.join(ROOT, "build", f"bench-floor-{tag}")
-    subprocess.run(["cmake", "-S", os.path.join(HERE, "floor"), "-B", build,
+    ninja = shutil.which("ninja") is not None
+    # one build tree per generator: CMake refuses to switch generators in a tree
+    build = os.path.join(ROOT, "build", f"bench-floor-{tag}{'-ninja' if ninja else ''}")
+    generator = ["-G", "Ninja"] if ninja else []
+    subprocess.run(["cmake", "-S", os.path.join(HERE, "floor"), "-B", build, *generator,
                     f"-DPython_EXECUTABLE={sys.executable}"], check=True,
                    stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build], check=True, stdout=subprocess.DEVNULL)

@@ -59,3 +59,17 @@ def test_against_model(acc, a, b, atol, shift):
     for x, y in ((a, b), (a, b2)):
         for name in FUNCS:
             assert getattr(acc, name)(x, y, atol) is getattr(model, name)(x, y, atol)
+
+
+NAMES = ["fuzzy_equal", "fuzzy_greater_equal", "fuzzy_greater", "fuzzy_less_equal", "fuzzy_less"]
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_each_parameter_converts_and_fails_under_its_own_name(acc, name):
+    f = getattr(acc, name)
+    # ints, bools and float subclasses take the converting path and agree with exact floats
+    assert f(1, True, 0.5) == f(1.0, 1.0, 0.5) == f(1.0, 1.0, atol=0.5)
+    assert f(1.0, 2.0, 2) == f(1.0, 2.0, 2.0)
+    for args, param in [(("x", 1.0), "a"), ((1.0, "x"), "b"), ((1.0, 1.0, "x"), "atol")]:
+        with pytest.raises(TypeError, match=f"^argument '{param}': "):
+            f(*args)

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=${ACCEL_SID_ROOT:-/var/cache/accel-sid/root}
 packages=python3.14-dev,python3.14-venv,python3.15-dev,python3.15-venv,python3.14-dbg
-packages=$packages,g++,cmake,ninja-build,ca-certificates,binutils,valgrind
+packages=$packages,gcc,g++,cmake,ninja-build,ca-certificates,binutils,valgrind
 say() { echo "sid-chroot: $*" >&2; }
 
 ensure() {

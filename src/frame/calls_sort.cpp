@@ -111,26 +111,36 @@ bool less_than(PyObject* left, PyObject* right, bool& out) {
   return true;
 }
 
-PyObject* objs_bound(PyObject* a, PyObject* b, PyObject* key) {
-  // Only key(b) < key(a) swaps, so equal and unordered objects keep their order.
-  bool swap;
-  if (!has_key(key)) {
-    if (!less_than(b, a, swap)) return nullptr;
-  } else {
-    if (!PyCallable_Check(key)) {
-      PyErr_SetString(PyExc_TypeError, "key argument must be a callable");
-      return nullptr;
-    }
-    Ref key_a = call_key(key, Ref::borrow(a));
-    if (!key_a) return nullptr;
-    Ref key_b = call_key(key, Ref::borrow(b));
-    if (!key_b || !less_than(key_b.get(), key_a.get(), swap)) return nullptr;
-    key_a.reset();
-    key_b.reset();
+// The caller's own two objects, in the given order, in a new tuple.
+inline PyObject* objects_result(PyObject* first, PyObject* second) {
+  Ref one = Ref::borrow(first);
+  Ref two = Ref::borrow(second);
+  return tuple_result(std::move(one), std::move(two));
+}
+
+// Only key(b) < key(a) swaps, so equal and unordered objects keep their order. Out of line:
+// the call without a key is the hot one.
+[[gnu::noinline]] PyObject* objs_by_key(PyObject* a, PyObject* b, PyObject* key) {
+  if (!PyCallable_Check(key)) {
+    PyErr_SetString(PyExc_TypeError, "key argument must be a callable");
+    return nullptr;
   }
-  Ref first = Ref::borrow(swap ? b : a);
-  Ref second = Ref::borrow(swap ? a : b);
-  return tuple_result(std::move(first), std::move(second));
+  Ref key_a = call_key(key, Ref::borrow(a));
+  if (!key_a) return nullptr;
+  Ref key_b = call_key(key, Ref::borrow(b));
+  bool swap;
+  if (!key_b || !less_than(key_b.get(), key_a.get(), swap)) return nullptr;
+  key_a.reset();
+  key_b.reset();
+  return swap ? objects_result(b, a) : objects_result(a, b);
+}
+
+PyObject* objs_bound(PyObject* a, PyObject* b, PyObject* key) {
+  if (has_key(key)) [[unlikely]]
+    return objs_by_key(a, b, key);
+  bool swap;
+  if (!less_than(b, a, swap)) return nullptr;
+  return swap ? objects_result(b, a) : objects_result(a, b);
 }
 
 PyObject* floats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -3,8 +3,6 @@
 
 #include <cmath>
 
-#include "weyl/chamber.hpp"
-
 namespace accel {
 
 namespace {
@@ -25,10 +23,7 @@ inline double bound(double p1, double p2, double p3) {
 
 }  // namespace
 
-std::optional<double> can_gate_duration(double a, double b, double c, double gx, double gy,
-                                        double gz) {
-  if (!is_normalised(a, b, c)) [[unlikely]]
-    return std::nullopt;
+double scaled_duration(double a, double b, double c, double gx, double gy, double gz) {
   double A = a * kHalfPi;
   double B = b * kHalfPi;
   double C = c * kHalfPi;

@@ -3,11 +3,21 @@
 
 #include <optional>
 
+#include "weyl/chamber.hpp"
+
 namespace accel {
 
-// Scaled by gx + gy + |gz|; nothing when (a, b, c) is not normalised. Degenerate strengths give
+// The duration of a normalised coordinate, scaled by gx + gy + |gz|. Degenerate strengths give
 // the IEEE result.
-std::optional<double> can_gate_duration(double a, double b, double c, double gx, double gy,
-                                        double gz);
+double scaled_duration(double a, double b, double c, double gx, double gy, double gz);
+
+// The same, or nothing when (a, b, c) is not normalised. Inline, so that callers test the
+// result's presence where it is made.
+inline std::optional<double> can_gate_duration(double a, double b, double c, double gx, double gy,
+                                               double gz) {
+  if (!is_normalised(a, b, c)) [[unlikely]]
+    return std::nullopt;
+  return scaled_duration(a, b, c, gx, gy, gz);
+}
 
 }  // namespace accel
