@@ -117,14 +117,19 @@ FLOOR(three_floats_float) {
   return PyFloat_FromDouble(v[0]);
 }
 
+/* A tuple of N new floats. */
+static inline __attribute__((always_inline)) PyObject *floats_tuple(const double *v, const int n) {
+  PyObject *t = PyTuple_New(n);
+  if (t == NULL) return NULL;
+  for (int i = 0; i < n; i++) PyTuple_SET_ITEM(t, i, PyFloat_FromDouble(v[i]));
+  return t;
+}
+
 FLOOR(three_floats_tuple) {
   PyObject *slots[3];
   double v[3];
   if (bind(&three, 3, 3, args, nargs, kwnames, slots) < 0 || read_floats(slots, 3, v) < 0) return NULL;
-  PyObject *t = PyTuple_New(3);
-  if (t == NULL) return NULL;
-  for (int i = 0; i < 3; i++) PyTuple_SET_ITEM(t, i, PyFloat_FromDouble(v[i]));
-  return t;
+  return floats_tuple(v, 3);
 }
 
 static Shape six = {"six_floats", 6, 6, {"a", "b", "c", "gx", "gy", "gz"}, {0}};
@@ -140,11 +145,7 @@ FLOOR(two_floats_tuple) {
   PyObject *slots[3];
   double v[2];
   if (bind(&two_key, 3, 2, args, nargs, kwnames, slots) < 0 || read_floats(slots, 2, v) < 0) return NULL;
-  PyObject *t = PyTuple_New(2);
-  if (t == NULL) return NULL;
-  PyTuple_SET_ITEM(t, 0, PyFloat_FromDouble(v[0]));
-  PyTuple_SET_ITEM(t, 1, PyFloat_FromDouble(v[1]));
-  return t;
+  return floats_tuple(v, 2);
 }
 
 FLOOR(two_ints_tuple) {

@@ -71,7 +71,7 @@ template <auto& Sig, class Kernel>
 inline PyObject* with_floats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                              Kernel kernel) {
   return with_bound(Sig, args, nargs, kwnames, [kernel](auto... objs) -> PyObject* {
-    if ((Py_IS_TYPE(objs, &PyFloat_Type) && ...)) [[likely]]
+    if ((exact_float(objs) && ...)) [[likely]]
       return kernel(PyFloat_AS_DOUBLE(objs)...);
     return convert_floats_then<Sig>(kernel, objs...);
   });

@@ -20,17 +20,12 @@ template <Predicate Pred>
   return bool_result(Pred(a, b, atol));
 }
 
-inline bool exact_float(PyObject* obj) {
-  return Py_IS_TYPE(obj, &PyFloat_Type);
-}
-
 template <Signature<3, 2>& Sig, Predicate Pred>
 PyObject* fuzzy(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return with_bound(
       Sig, args, nargs, kwnames,
       [](PyObject* a_obj, PyObject* b_obj, PyObject* atol_obj) -> PyObject* {
-        // Exact floats are read with no call in between, so they stay in
-        // registers.
+        // Exact floats are read with no call in between, so they stay in registers.
         if (exact_float(a_obj) && exact_float(b_obj)) [[likely]] {
           if (atol_obj == nullptr || atol_obj == Py_None) {
             return bool_result(

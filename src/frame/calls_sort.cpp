@@ -26,7 +26,7 @@ Ref call_key(PyObject* key, Ref value) {
 // How each typed sort reads its numbers and boxes them again.
 struct FloatKind {
   using Value = double;
-  static bool exact(PyObject* obj) { return Py_IS_TYPE(obj, &PyFloat_Type); }
+  static bool exact(PyObject* obj) { return exact_float(obj); }
   static double read(PyObject* obj) { return PyFloat_AS_DOUBLE(obj); }
   static bool arg(PyObject* obj, const char* name, double& out) {
     return float_arg(obj, name, out);
@@ -37,15 +37,8 @@ struct FloatKind {
 
 struct IntKind {
   using Value = std::int32_t;
-  // An exact int of one digit (below 2**30 in size) always fits.
-  static bool exact(PyObject* obj) {
-    return PyLong_CheckExact(obj) &&
-           PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj));
-  }
-  static std::int32_t read(PyObject* obj) {
-    return static_cast<std::int32_t>(
-        PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(obj)));
-  }
+  static bool exact(PyObject* obj) { return small_exact_int(obj); }
+  static std::int32_t read(PyObject* obj) { return small_int_value(obj); }
   static bool arg(PyObject* obj, const char* name, std::int32_t& out) {
     return int32_arg(obj, name, out);
   }

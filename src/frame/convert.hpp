@@ -10,12 +10,27 @@
 
 namespace accel {
 
+// An exact float, whose value is read without a call.
+inline bool exact_float(PyObject* obj) {
+  return Py_IS_TYPE(obj, &PyFloat_Type);
+}
+
+// An exact int of one digit (below 2**30 in size): it always fits 32 bits and is read without
+// a call.
+inline bool small_exact_int(PyObject* obj) {
+  return PyLong_CheckExact(obj) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj));
+}
+inline std::int32_t small_int_value(PyObject* obj) {
+  return static_cast<std::int32_t>(
+      PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(obj)));
+}
+
 // Non-float objects go through PyFloat_AsDouble; failures are attributed to `name`.
 bool float_arg_slow(PyObject* obj, const char* name, double& out);
 
 // Reads a float parameter; an exact float is read directly, without a call.
 inline bool float_arg(PyObject* obj, const char* name, double& out) {
-  if (Py_IS_TYPE(obj, &PyFloat_Type)) [[likely]] {
+  if (exact_float(obj)) [[likely]] {
     out = PyFloat_AS_DOUBLE(obj);
     return true;
   }
@@ -34,13 +49,10 @@ inline bool optional_float_arg(PyObject* obj, const char* name, double fallback,
 // Non-compact ints and other objects go through PyLong_AsLong; failures name `name`.
 bool int32_arg_slow(PyObject* obj, const char* name, std::int32_t& out);
 
-// Reads a 32-bit signed integer parameter. An exact int of one digit (below 2**30 in size)
-// always fits and is read directly.
+// Reads a 32-bit signed integer parameter; a small exact int is read directly.
 inline bool int32_arg(PyObject* obj, const char* name, std::int32_t& out) {
-  if (PyLong_CheckExact(obj) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj)))
-      [[likely]] {
-    out = static_cast<std::int32_t>(
-        PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(obj)));
+  if (small_exact_int(obj)) [[likely]] {
+    out = small_int_value(obj);
     return true;
   }
   return int32_arg_slow(obj, name, out);

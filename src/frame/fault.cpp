@@ -33,7 +33,8 @@ std::atomic<bool> hint_written{false};
 // The main thread is reported as "main"; other threads by the OS name they were given, or as
 // "<unnamed>" when they only carry the name inherited from the process. The report is written
 // on the faulting thread, so the calling thread's own name is the one wanted. (The system calls
-// are used directly: gettid and pthread_getname_np would need a glibc newer than 2.28.)
+// are used directly: gettid and pthread_getname_np would need a glibc newer than the wheels'
+// manylinux baseline.)
 Text thread_name() {
   if (syscall(SYS_gettid) == getpid()) return Text("main");
   char name[64] = {};

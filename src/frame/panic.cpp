@@ -95,13 +95,14 @@ void raise_panic(const Text& message) {
   if (injected("raise")) fault("injected fault while raising");
   PyObject* cls = panic_type();
   if (cls == nullptr) return;
-  PyObject* text = injected("panic_text")
-                       ? PyErr_NoMemory()
-                       : PyUnicode_DecodeUTF8(message.data(),
-                                              static_cast<Py_ssize_t>(message.size()), "replace");
-  if (text == nullptr) return;
-  PyErr_SetObject(cls, text);
-  Py_DECREF(text);
+  Ref text =
+      Ref::steal(injected("panic_text")
+                     ? PyErr_NoMemory()
+                     : PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
+                                            "replace"));
+  if (!text) return;
+  PyErr_SetObject(cls, text.get());
+  text.reset();
 }
 
 }  // namespace
