@@ -34,12 +34,16 @@ def panic_type():
     raise AssertionError("no fault raised")
 
 
-def run_child(code, env=None, check=True):
+# Child processes get time-outs scaled by ACCEL_TIMEOUT_FACTOR: emulated runs are much slower.
+TIMEOUT_FACTOR = float(os.environ.get("ACCEL_TIMEOUT_FACTOR", "1"))
+
+
+def run_child(code, env=None, check=True, timeout=120):
     """Runs Python code in a fresh interpreter; returns the completed process."""
     full_env = dict(os.environ)
     full_env.update(env or {})
     proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                          env=full_env, timeout=120)
+                          env=full_env, timeout=timeout * TIMEOUT_FACTOR)
     if check and proc.returncode != 0:
         raise AssertionError(f"child failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}")
     return proc

@@ -6,12 +6,14 @@ import textwrap
 
 import pytest
 
+from conftest import TIMEOUT_FACTOR
+
 WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"
 
 
 def child(code, timeout=60):
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=timeout)
+                          text=True, timeout=timeout * TIMEOUT_FACTOR)
 
 
 def lines(proc):
@@ -52,21 +54,68 @@ DAEMON_CALLS = [
 ]
 
 
+def daemons_at_exit(prelude, call):
+    """Four daemon threads loop on `call` (faults caught) while the main thread returns."""
+    return SLOW + prelude + f"""
+def loop():
+    while True:
+        try:
+            {call}
+        except BaseException:
+            pass
+for _ in range(4):
+    threading.Thread(target=loop, daemon=True).start()
+time.sleep(0.3)
+print("exiting")
+"""
+
+
 @pytest.mark.parametrize("earlier_fault", [False, True], ids=["clean", "after-fault"])
 @pytest.mark.parametrize("call", DAEMON_CALLS)
 def test_daemon_threads_inside_calls_end_quietly_at_exit(call, earlier_fault):
     fault = "try: _accel.mirror_weyl_coord(1, 0, 0)\nexcept BaseException: pass\n"
-    code = SLOW + (fault if earlier_fault else "") + f"""
-def loop():
-    while True:
-        {call}
-for _ in range(4):
-    threading.Thread(target=loop, daemon=True).start()
-time.sleep(0.2)
-print("exiting")
-"""
+    code = daemons_at_exit(fault if earlier_fault else "", call)
     for _ in range(3):
         assert lines(child(code)) == ["exiting"]
+
+
+# A fault that comes back from Python code unwinds the call while it still owns objects whose
+# finalisers give up the lock; a thread ended at exit must not be ended inside that unwinding.
+DYING = """
+try: _accel.mirror_weyl_coord(1, 0, 0)
+except BaseException as exc: P = type(exc)
+class Dying:
+    def __del__(self): nap()
+class DyingFloat(Dying):
+    def __float__(self): raise P("from __float__")
+class DyingIndex(Dying):
+    def __index__(self): raise P("from __index__")
+class DyingLess(Dying):
+    def __lt__(self, other): raise P("from __lt__")
+def second_raises(x):
+    if x == 2: raise P("from key(b)")
+    return Dying()
+import numpy
+core = numpy._core if hasattr(numpy, "_core") else numpy.core
+"""
+
+DYING_CALLS = [
+    "_accel.sort_two_floats(1.0, 2.0, key=lambda x: DyingFloat())",
+    "_accel.sort_two_ints(1, 2, key=lambda x: DyingIndex())",
+    "_accel.sort_two_objs(1, 2, key=second_raises)",
+    "_accel.sort_two_objs(1, 2, key=lambda x: DyingLess())",
+    "_accel.fuzzy_less(1.0, DyingFloat())",
+    "core.multiarray.__dict__.__setitem__('_ARRAY_API', Dying()) or _accel.canonical_unitary(0, 0, 0)",
+]
+
+
+@pytest.mark.parametrize("call", DYING_CALLS)
+def test_daemon_threads_ended_while_a_fault_unwinds(call):
+    code = daemons_at_exit(DYING, call)
+    for _ in range(4):
+        proc = child(code)
+        assert lines(proc) == ["exiting"]
+        assert "terminate called" not in proc.stderr
 
 
 def test_owner_type_cannot_be_made_without_a_buffer():
@@ -250,3 +299,69 @@ def test_failed_attempt_does_not_keep_the_module_name():
         print(_accel.canonical_unitary(0, 0, 0).shape)
         """)
     assert lines(proc) == ["PanicException (4, 4)"]
+
+
+def test_refused_subinterpreter_import_leaves_the_main_interpreter_free():
+    # CPython 3.12 runs the initialiser in an interpreter that refuses single-phase modules and
+    # throws its work away; that must not count as the first initialisation.
+    proc = child("""
+        try:
+            import _interpreters as I
+        except ImportError:
+            import _xxsubinterpreters as I
+        def try_import(i):
+            try:
+                failure = I.run_string(i, "import _accel")  # 3.13 returns the failure
+            except Exception as exc:  # 3.12 raises it
+                failure = exc
+            return "imported" if failure is None else str(getattr(failure, "msg", failure))
+        first = I.create()
+        print(try_import(first))
+        import _accel  # while the refused interpreter is still alive
+        print(_accel.synth_cost_by_cx(0.5, 0, 0))
+        second = I.create()
+        print(try_import(second))
+        I.destroy(first)
+        I.destroy(second)
+        print(_accel.fuzzy_equal(1.0, 1.0))
+        """)
+    first, cost, second, last = lines(proc)
+    assert first.endswith("module _accel does not support loading in subinterpreters")
+    assert second.endswith("module _accel does not support loading in subinterpreters")
+    assert (cost, last) == ("1.0", "True")
+
+
+# Only ordinary errors from str() become "<unprintable ...>"; an interrupt propagates.
+INTERRUPTED_STR = """
+import ctypes, _accel
+call = ctypes.pythonapi.PyObject_Vectorcall
+call.restype = ctypes.py_object
+call.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_size_t, ctypes.py_object]
+class Name(str):
+    def __init__(self, *_): self.error = KeyboardInterrupt
+    def __str__(self): raise self.error()
+class Message:
+    def __init__(self, error): self.error = error
+    def __str__(self): raise self.error()
+class Convert:
+    def __init__(self, error): self.error = error
+    def __float__(self): raise TypeError(Message(self.error))
+values = (ctypes.py_object * 3)(1.0, 2.0, 3.0)
+for error in (KeyboardInterrupt, SystemExit, ValueError):
+    name = Name("tol")
+    name.error = error
+    for attempt in (lambda: call(_accel.fuzzy_equal, ctypes.addressof(values), 2, (name,)),
+                    lambda: _accel.fuzzy_equal(Convert(error), 1.0)):
+        try:
+            attempt()
+        except BaseException as exc:
+            print(type(exc).__name__, str(exc)[:26])
+"""
+
+
+def test_interrupt_while_rendering_a_message_propagates():
+    proc = child(INTERRUPTED_STR)
+    assert lines(proc) == ["KeyboardInterrupt ", "KeyboardInterrupt ", "SystemExit ", "SystemExit ",
+                           "TypeError fuzzy_equal() got an unexp",
+                           "TypeError argument 'a': <unprintable"]
+    assert proc.stderr.count("Exception ignored") == 2

@@ -51,49 +51,50 @@ void intern_names(const Parameters& params) {
   for (Py_ssize_t i = 0; i < params.count; ++i) {
     if (params.interned[i] != nullptr) continue;
     PyObject* name = PyUnicode_InternFromString(params.names[i]);
-    if (name == nullptr) api_failed();
+    if (name == nullptr) fault_api_failed();
     params.interned[i] = name;  // kept for the life of the process
   }
 }
 
 // Raises TypeError with a message made by PyUnicode_FromFormat.
 template <class... Args>
-bool type_error(const char* format, Args... args) {
+Failure type_error_or_fault(const char* format, Args... args) {
   Ref message = Ref::steal(PyUnicode_FromFormat(format, args...));
-  if (!message) api_failed();
+  if (!message) fault_api_failed();
   PyErr_SetObject(PyExc_TypeError, message.get());
-  return false;
+  return {};
 }
 
 // 'a', 'a' and 'b', or 'a', 'b', and 'c'.
-Ref name_list(const char* const* names, Py_ssize_t n) {
+Ref name_list_or_fault(const char* const* names, Py_ssize_t n) {
   Ref out = Ref::steal(PyUnicode_FromString(""));
-  if (!out) api_failed();
+  if (!out) fault_api_failed();
   for (Py_ssize_t i = 0; i < n; ++i) {
     const char* sep = i == 0 ? "" : (n == 2 ? " and " : (i == n - 1 ? ", and " : ", "));
     out = Ref::steal(PyUnicode_FromFormat("%U%s'%s'", out.get(), sep, names[i]));
-    if (!out) api_failed();
+    if (!out) fault_api_failed();
   }
   return out;
 }
 
-bool too_many(const char* function, Py_ssize_t count, Py_ssize_t required, Py_ssize_t nargs) {
+Failure too_many_or_fault(const char* function, Py_ssize_t count, Py_ssize_t required,
+                          Py_ssize_t nargs) {
   const char* verb = nargs == 1 ? "was" : "were";
   if (required == count) {
-    return type_error("%s() takes %zd positional arguments but %zd %s given", function, count,
-                      nargs, verb);
+    return type_error_or_fault("%s() takes %zd positional arguments but %zd %s given", function,
+                               count, nargs, verb);
   }
-  return type_error("%s() takes from %zd to %zd positional arguments but %zd %s given", function,
-                    required, count, nargs, verb);
+  return type_error_or_fault("%s() takes from %zd to %zd positional arguments but %zd %s given",
+                             function, required, count, nargs, verb);
 }
 
 }  // namespace
 
-bool bind_general(const Parameters& params, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames, PyObject** slots) {
+bool bind_general_or_fault(const Parameters& params, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames, PyObject** slots) {
   const Py_ssize_t count = params.count;
   for (Py_ssize_t i = 0; i < count; ++i) slots[i] = i < nargs ? args[i] : nullptr;
-  if (nargs > count) return too_many(params.function, count, params.required, nargs);
+  if (nargs > count) return too_many_or_fault(params.function, count, params.required, nargs);
 
   if (kwnames != nullptr) {
     if (params.interned[count - 1] == nullptr) [[unlikely]]
@@ -103,13 +104,14 @@ bool bind_general(const Parameters& params, PyObject* const* args, Py_ssize_t na
       PyObject* key = PyTuple_GET_ITEM(kwnames, k);
       Py_ssize_t i = find_parameter(key, params);
       if (i < 0) {
-        Ref shown = display(key);
-        return type_error("%s() got an unexpected keyword argument '%U'", params.function,
-                          shown.get());
+        Ref shown = display_or_fault(key);
+        if (!shown) return false;
+        return type_error_or_fault("%s() got an unexpected keyword argument '%U'", params.function,
+                                   shown.get());
       }
       if (slots[i] != nullptr) {
-        return type_error("%s() got multiple values for argument '%s'", params.function,
-                          params.names[i]);
+        return type_error_or_fault("%s() got multiple values for argument '%s'", params.function,
+                                   params.names[i]);
       }
       slots[i] = args[nargs + k];
     }
@@ -122,9 +124,9 @@ bool bind_general(const Parameters& params, PyObject* const* args, Py_ssize_t na
       if (slots[i] == nullptr) missing[n++] = params.names[i];
     }
     if (n > 0) {
-      Ref list = name_list(missing, n);
-      return type_error("%s() missing %zd required positional %s: %U", params.function, n,
-                        n == 1 ? "argument" : "arguments", list.get());
+      Ref list = name_list_or_fault(missing, n);
+      return type_error_or_fault("%s() missing %zd required positional %s: %U", params.function, n,
+                                 n == 1 ? "argument" : "arguments", list.get());
     }
   }
   return true;

@@ -4,9 +4,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "frame/inject.hpp"
 #include "frame/panic.hpp"
-#include "frame/ref.hpp"
+#include "frame/seam.hpp"
 
 namespace accel {
 
@@ -26,76 +25,74 @@ inline std::int32_t small_int_value(PyObject* obj) {
 }
 
 // Non-float objects go through PyFloat_AsDouble; failures are attributed to `name`.
-bool float_arg_slow(PyObject* obj, const char* name, double& out);
+bool float_arg_slow_or_fault(PyObject* obj, const char* name, double& out);
 
 // Reads a float parameter; an exact float is read directly, without a call.
-inline bool float_arg(PyObject* obj, const char* name, double& out) {
+inline bool float_arg_or_fault(PyObject* obj, const char* name, double& out) {
   if (exact_float(obj)) [[likely]] {
     out = PyFloat_AS_DOUBLE(obj);
     return true;
   }
-  return float_arg_slow(obj, name, out);
+  return float_arg_slow_or_fault(obj, name, out);
 }
 
 // An optional float parameter: missing or None gives `fallback`.
-inline bool optional_float_arg(PyObject* obj, const char* name, double fallback, double& out) {
+inline bool optional_float_arg_or_fault(PyObject* obj, const char* name, double fallback,
+                                        double& out) {
   if (obj == nullptr || obj == Py_None) {
     out = fallback;
     return true;
   }
-  return float_arg(obj, name, out);
+  return float_arg_or_fault(obj, name, out);
 }
 
 // Non-compact ints and other objects go through PyLong_AsLong; failures name `name`.
-bool int32_arg_slow(PyObject* obj, const char* name, std::int32_t& out);
+bool int32_arg_slow_or_fault(PyObject* obj, const char* name, std::int32_t& out);
 
 // Reads a 32-bit signed integer parameter; a small exact int is read directly.
-inline bool int32_arg(PyObject* obj, const char* name, std::int32_t& out) {
+inline bool int32_arg_or_fault(PyObject* obj, const char* name, std::int32_t& out) {
   if (small_exact_int(obj)) [[likely]] {
     out = small_int_value(obj);
     return true;
   }
-  return int32_arg_slow(obj, name, out);
+  return int32_arg_slow_or_fault(obj, name, out);
 }
 
 // The same conversions for values that are not parameters (key results): errors unchanged.
-bool float_value(PyObject* obj, double& out);
-bool int32_value(PyObject* obj, std::int32_t& out);
+bool float_value_or_fault(PyObject* obj, double& out);
+bool int32_value_or_fault(PyObject* obj, std::int32_t& out);
 
-// str(obj), or "<unprintable T object>" after reporting the failure as unraisable.
-Ref display(PyObject* obj);
+// str(obj), or "<unprintable T object>" after reporting an Exception from str() as unraisable.
+// Anything else str() raises (KeyboardInterrupt, SystemExit) is left pending: null.
+Ref display_or_fault(PyObject* obj);
 
-// Sets TypeError "'T' object cannot be converted to 'target'"; returns false.
-bool type_mismatch(PyObject* obj, const char* target);
+// Sets TypeError "'T' object cannot be converted to 'target'".
+Failure type_mismatch_or_fault(PyObject* obj, const char* target);
 
 inline PyObject* bool_result(bool value) {
   return Py_NewRef(value ? Py_True : Py_False);
 }
 
-inline Ref float_object(double value) {
-  PyObject* obj = injected("result") ? PyErr_NoMemory() : PyFloat_FromDouble(value);
+inline Ref new_float_or_fault(double value) {
+  PyObject* obj = seam::float_from_double(value);
   if (obj == nullptr) [[unlikely]]
-    api_failed();
+    fault_api_failed();
   return Ref::steal(obj);
 }
 
-inline Ref int_object(long value) {
-  PyObject* obj = injected("result") ? PyErr_NoMemory() : PyLong_FromLong(value);
+inline Ref new_int_or_fault(long value) {
+  PyObject* obj = seam::long_from_long(value);
   if (obj == nullptr) [[unlikely]]
-    api_failed();
+    fault_api_failed();
   return Ref::steal(obj);
-}
-
-inline PyObject* float_result(double value) {
-  return float_object(value).release();
 }
 
 // A tuple that takes over the given references; its items are made before the tuple.
 template <class... Items>
-inline PyObject* tuple_result(Items... items) {
-  PyObject* tuple = injected("tuple") ? PyErr_NoMemory() : PyTuple_New(sizeof...(Items));
+inline PyObject* new_tuple_or_fault(Items... items) {
+  PyObject* tuple = seam::tuple_new(sizeof...(Items));
   if (tuple == nullptr) [[unlikely]]
-    api_failed();
+    fault_api_failed();
   Py_ssize_t i = 0;
   (PyTuple_SET_ITEM(tuple, i++, items.release()), ...);
   return tuple;

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frame/inject.hpp"
+#include "frame/seam.hpp"
 
 #ifdef ACCEL_COVERAGE
 extern "C" void __gcov_dump();
@@ -60,20 +60,6 @@ void report(const Text& message, const char* file, unsigned line, unsigned colum
 
 }  // namespace
 
-#ifdef ACCEL_FAULT_INJECTION
-bool injected(const char* point) noexcept {
-  const char* list = std::getenv("ACCEL_INJECT");
-  if (list == nullptr) return false;
-  const std::size_t n = std::strlen(point);
-  for (const char* p = list; (p = std::strstr(p, point)) != nullptr; p += n) {
-    bool starts = p == list || p[-1] == ',';
-    bool ends = p[n] == '\0' || p[n] == ',';
-    if (starts && ends) return true;
-  }
-  return false;
-}
-#endif
-
 // A write interrupted by a signal gives up the rest of the text: retrying would keep the
 // interpreter lock while a full pipe blocks, and no signal handler could run meanwhile.
 void write_stderr(const char* text, std::size_t length) noexcept {
@@ -87,7 +73,7 @@ void write_stderr(const char* text, std::size_t length) noexcept {
 
 void fault(Text message, SourceSite site) {
   report(message, site.file, site.line, site.column);
-  throw Fault{std::move(message)};
+  seam::throw_fault(std::move(message));
 }
 
 void fault(Text message, std::source_location loc) {
@@ -98,7 +84,7 @@ void fault(const char* message, std::source_location loc) {
   fault(Text(message), loc);
 }
 
-void resume_fault(Text message) {
+void fault_resumed(Text message) {
   throw Fault{std::move(message)};
 }
 

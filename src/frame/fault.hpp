@@ -19,16 +19,17 @@ struct Fault {
   Text message;
 };
 
-// Writes the fault report to standard error, then throws a Fault carrying the message.
+// Every routine named fault... ends the call: it writes the fault report to standard error, then
+// throws a Fault carrying the message, which only the entry path catches.
 [[noreturn, gnu::cold]] void fault(Text message, SourceSite site);
 [[noreturn, gnu::cold]] void fault(Text message,
                                    std::source_location loc = std::source_location::current());
 [[noreturn, gnu::cold]] void fault(const char* message,
                                    std::source_location loc = std::source_location::current());
 
-// Throws a Fault without a report: used when a fault comes back from Python code, whose
-// report was already written when it first happened.
-[[noreturn, gnu::cold]] void resume_fault(Text message);
+// Ends the call without a report: for a fault that comes back from Python code, whose report
+// was written when it first happened.
+[[noreturn, gnu::cold]] void fault_resumed(Text message);
 
 // Writes a text line to standard error in one write, bypassing stdio buffering.
 void write_stderr(const char* text, std::size_t length) noexcept;

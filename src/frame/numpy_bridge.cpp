@@ -2,12 +2,11 @@
 #include "frame/numpy_bridge.hpp"
 
 #include <cstdio>
-#include <memory>
 
 #include "frame/convert.hpp"
-#include "frame/inject.hpp"
 #include "frame/numpy_api.hpp"
 #include "frame/panic.hpp"
+#include "frame/seam.hpp"
 #include "weyl/unitary.hpp"
 
 namespace accel {
@@ -29,7 +28,7 @@ struct SliceContainer {
 
 // Frees a buffer of `capacity` complex128 elements.
 void release_complex(void* buffer, std::size_t, std::size_t capacity) {
-  if (capacity != 0) free_unitary_buffer(static_cast<double*>(buffer));
+  if (capacity != 0) PyMem_Free(buffer);
 }
 
 void container_dealloc(PyObject* self) {
@@ -84,29 +83,22 @@ PyType_Spec container_spec = {
 };
 
 // Creates the class on first use; out of line, since every later call finds it cached.
-[[gnu::noinline, gnu::cold]] PyTypeObject* create_container_type() {
-  PyObject* type = nullptr;
-  if (injected("container_type")) {
-    PyErr_SetString(PyExc_RuntimeError, "injected type creation failure");
-  } else {
-    type = PyType_FromSpec(&container_spec);
-  }
-  if (type == nullptr) {
+[[gnu::noinline, gnu::cold]] PyTypeObject* create_container_type_or_fault() {
+  Ref type = Ref::steal(seam::type_from_spec(&container_spec));
+  if (!type) {
     PyErr_PrintEx(0);
     fault("failed to create type object for PySliceContainer");
   }
   if (container_type == nullptr) {
-    container_type = reinterpret_cast<PyTypeObject*>(type);
-  } else {
-    Py_DECREF(type);
+    container_type = reinterpret_cast<PyTypeObject*>(type.release());
   }
   return container_type;
 }
 
-inline PyTypeObject* slice_container_type() {
-  if (container_type != nullptr && !injected("container_type")) [[likely]]
-    return container_type;
-  return create_container_type();
+inline PyTypeObject* container_type_or_fault() {
+  if (PyTypeObject* type = seam::cached(container_type, "container_type")) [[likely]]
+    return type;
+  return create_container_type_or_fault();
 }
 
 // getattr(obj, name); null with the error set on failure.
@@ -114,24 +106,22 @@ Ref attr(PyObject* obj, const char* name) {
   return Ref::steal(PyObject_GetAttrString(obj, name));
 }
 
-Ref import(const char* name) {
+Ref import_or_fault(const char* name) {
   Ref text = Ref::steal(PyUnicode_FromString(name));
-  if (!text) api_failed();
-  return Ref::steal(PyImport_Import(text.get()));
+  if (!text) fault_api_failed();
+  return Ref::steal(seam::import(text.get()));
 }
 
 // "numpy._core" from NumPy 2 on, "numpy.core" before; null with the error set on failure.
-const char* find_core_module() {
-  Ref numpy = import("numpy");
+const char* find_core_module_or_fault() {
+  Ref numpy = import_or_fault("numpy");
   if (!numpy) return nullptr;
   Ref version = attr(numpy.get(), "__version__");
   if (!version) return nullptr;
-  numpy.reset();
-  Ref lib = import("numpy.lib");
+  Ref lib = import_or_fault("numpy.lib");
   if (!lib) return nullptr;
   Ref parser = attr(lib.get(), "NumpyVersion");
   if (!parser) return nullptr;
-  lib.reset();
   Ref parsed = Ref::steal(PyObject_CallOneArg(parser.get(), version.get()));
   if (!parsed) return nullptr;
   Ref major_obj = attr(parsed.get(), "major");
@@ -139,27 +129,27 @@ const char* find_core_module() {
   long major = PyLong_AsLong(major_obj.get());
   if (major == -1 && PyErr_Occurred()) return nullptr;
   if (major < 0 || major > 255) {
-    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+    set_error(PyExc_OverflowError, "out of range integral type conversion attempted");
     return nullptr;
   }
   return major >= 2 ? "numpy._core" : "numpy.core";
 }
 
-[[noreturn]] void capsule_fault(Ref error) {
+[[noreturn]] void fault_capsule(Ref error) {
   fault(Text("Failed to access NumPy array API capsule: ") + render_error(error.get()));
 }
 
-[[noreturn]] void capsule_refused(const char* why) {
+[[noreturn]] void fault_capsule_refused(const char* why) {
   fault(Text("Failed to access NumPy array API capsule: ") + why);
 }
 
 // The checks NumPy's own import makes before trusting a table: a capsule without a name
 // holding a pointer, and an ABI version that this module knows in slot 0. A capsule put in
 // NumPy's place by other code fails here instead of being read as NumPy's table.
-void** checked_table(PyObject* capsule) {
+void** checked_table_or_fault(PyObject* capsule) {
   if (!PyType_IsSubtype(Py_TYPE(capsule), &PyCapsule_Type)) {
-    type_mismatch(capsule, "PyCapsule");
-    capsule_fault(take_error());
+    type_mismatch_or_fault(capsule, "PyCapsule");
+    fault_capsule(take_error_or_fault());
   }
   // NumPy's capsule has no name; a capsule with one belongs to something else.
   const char* name = PyCapsule_GetName(capsule);
@@ -167,41 +157,35 @@ void** checked_table(PyObject* capsule) {
       name == nullptr ? static_cast<void**>(PyCapsule_GetPointer(capsule, nullptr)) : nullptr;
   if (table == nullptr) {
     PyErr_Clear();
-    capsule_refused("the capsule is named or holds no pointer, so it is not NumPy's");
+    fault_capsule_refused("the capsule is named or holds no pointer, so it is not NumPy's");
   }
   auto abi_version = reinterpret_cast<numpy::AbiVersion>(table[numpy::kAbiVersionSlot]);
-  if (abi_version == nullptr) capsule_refused("the table has no ABI version entry");
+  if (abi_version == nullptr) fault_capsule_refused("the table has no ABI version entry");
   unsigned abi = abi_version();
   if (abi != numpy::kAbiNumpy1 && abi != numpy::kAbiNumpy2) {
     char text[96];
     std::snprintf(text, sizeof text, "unknown NumPy C-API ABI version 0x%x", abi);
-    capsule_refused(text);
+    fault_capsule_refused(text);
   }
   for (int slot : {numpy::kArrayTypeSlot, numpy::kDescrFromTypeSlot, numpy::kNewFromDescrSlot,
                    numpy::kSetBaseObjectSlot}) {
-    if (table[slot] == nullptr) capsule_refused("the table lacks an entry this module calls");
+    if (table[slot] == nullptr) fault_capsule_refused("the table lacks an entry this module calls");
   }
   return table;
 }
 
 // Imports NumPy and reads its C-API table on first use; faults when that is impossible. Only a
 // complete success is cached, so a failed attempt is made again from the start next time.
-[[gnu::noinline, gnu::cold]] void** load_numpy_table() {
-  if (injected("numpy")) {
-    PyErr_SetString(PyExc_ImportError, "injected NumPy failure");
-    capsule_fault(take_error());
-  }
-  const char* core = find_core_module();
-  if (core == nullptr) capsule_fault(take_error());
+[[gnu::noinline, gnu::cold]] void** load_numpy_table_or_fault() {
+  const char* core = find_core_module_or_fault();
+  if (core == nullptr) fault_capsule(take_error_or_fault());
   Ref multiarray_name = Ref::steal(PyUnicode_FromFormat("%s.multiarray", core));
-  if (!multiarray_name) api_failed();
-  Ref multiarray = Ref::steal(PyImport_Import(multiarray_name.get()));
-  if (!multiarray) capsule_fault(take_error());
-  multiarray_name.reset();
+  if (!multiarray_name) fault_api_failed();
+  Ref multiarray = Ref::steal(seam::import(multiarray_name.get()));
+  if (!multiarray) fault_capsule(take_error_or_fault());
   Ref capsule = attr(multiarray.get(), "_ARRAY_API");
-  if (!capsule) capsule_fault(take_error());
-  multiarray.reset();
-  void** table = checked_table(capsule.get());
+  if (!capsule) fault_capsule(take_error_or_fault());
+  void** table = checked_table_or_fault(capsule.get());
   if (api_table == nullptr) {
     api_capsule = capsule.release();
     api_table = table;
@@ -209,72 +193,50 @@ void** checked_table(PyObject* capsule) {
   return api_table;
 }
 
-inline void** numpy_table() {
-  if (api_table != nullptr && !injected("numpy")) [[likely]]
-    return api_table;
-  return load_numpy_table();
+inline void** numpy_table_or_fault() {
+  if (void** table = seam::cached(api_table, "numpy")) [[likely]]
+    return table;
+  return load_numpy_table_or_fault();
 }
-
-// Holds the buffer until the container takes it over.
-struct FreeBuffer {
-  void operator()(double* p) const noexcept {
-    if (holds_lock()) free_unitary_buffer(p);
-  }
-};
 
 }  // namespace
 
-double* new_unitary_buffer() {
+Ref unitary_owner_or_fault(double*& buffer) {
+  PyTypeObject* type = container_type_or_fault();
+  Ref owner = Ref::steal(seam::alloc_object(type));
+  if (!owner) {
+    fault(Text("Failed to create slice container: ") + render_error(take_error_or_fault().get()));
+  }
   constexpr std::size_t bytes = kUnitaryEntries * 2 * sizeof(double);
-  void* p = injected("alloc") ? nullptr : PyMem_Malloc(bytes);
+  void* p = seam::mem_malloc(bytes);
   if (p == nullptr) [[unlikely]]
     out_of_memory(bytes);
-  return static_cast<double*>(p);
-}
-
-void free_unitary_buffer(double* buffer) noexcept {
-  PyMem_Free(buffer);
-}
-
-PyObject* unitary_array(double* buffer) {
-  std::unique_ptr<double, FreeBuffer> owned(buffer);
-  PyTypeObject* type = slice_container_type();
-  allocfunc alloc = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
-  Ref container = Ref::steal(injected("container") ? PyErr_NoMemory() : alloc(type, 0));
-  if (!container) {
-    Ref error = take_error();
-    owned.reset();
-    fault(Text("Failed to create slice container: ") + render_error(error.get()));
-  }
-  auto* c = reinterpret_cast<SliceContainer*>(container.get());
+  auto* c = reinterpret_cast<SliceContainer*>(owner.get());
   c->release = release_complex;
-  c->buffer = owned.release();
-  c->length = 16;
-  c->capacity = 16;
+  c->buffer = p;
+  c->length = kUnitaryEntries;
+  c->capacity = kUnitaryEntries;
+  buffer = static_cast<double*>(p);
+  return owner;
+}
 
-  void** table = numpy_table();
+PyObject* unitary_array_or_fault(Ref owner, double* buffer) {
+  void** table = numpy_table_or_fault();
   auto* array_type = static_cast<PyTypeObject*>(table[numpy::kArrayTypeSlot]);
   auto descr_from_type = reinterpret_cast<numpy::DescrFromType>(table[numpy::kDescrFromTypeSlot]);
   auto new_from_descr = reinterpret_cast<numpy::NewFromDescr>(table[numpy::kNewFromDescrSlot]);
   auto set_base = reinterpret_cast<numpy::SetBaseObject>(table[numpy::kSetBaseObjectSlot]);
 
-  PyObject* descr = injected("descr") ? PyErr_NoMemory() : descr_from_type(numpy::kComplexDouble);
-  if (descr == nullptr) api_failed();
+  PyObject* descr = seam::descr_from_type(descr_from_type, numpy::kComplexDouble);
+  if (descr == nullptr) fault_api_failed();
   numpy::npy_intp dims[2] = {4, 4};
   numpy::npy_intp strides[2] = {64, 16};
-  PyObject* raw = nullptr;
-  if (injected("array")) {
-    Py_DECREF(descr);  // the real call takes the descriptor over, also when it fails
-    PyErr_NoMemory();
-  } else {
-    raw = new_from_descr(array_type, descr, 2, dims, strides, c->buffer, numpy::kArrayWriteable,
-                         nullptr);
-  }
-  Ref array = Ref::steal(raw);
-  if (!array) api_failed();
-  int status = injected("base") ? (Py_DECREF(container.release()), PyErr_NoMemory(), -1)
-                                : set_base(array.get(), container.release());
-  if (status < 0) api_failed();
+  // The array takes the descriptor over, also when it cannot be made.
+  Ref array = Ref::steal(seam::new_from_descr(new_from_descr, array_type, descr, 2, dims, strides,
+                                              buffer, numpy::kArrayWriteable));
+  if (!array) fault_api_failed();
+  // The array takes the owner over, also when this fails.
+  if (seam::set_base_object(set_base, array.get(), owner.release()) < 0) fault_api_failed();
   return array.release();
 }
 

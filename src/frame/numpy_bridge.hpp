@@ -5,14 +5,11 @@
 
 namespace accel {
 
-// A buffer for the 4x4 complex128 unitary, from the interpreter's allocator (call with the
-// lock held). A failed allocation ends the process.
-double* new_unitary_buffer();
-void free_unitary_buffer(double* buffer) noexcept;
+// A new PySliceContainer that owns a fresh buffer for the 4x4 complex128 unitary (32 doubles);
+// `buffer` is set to that buffer. A failed buffer allocation ends the process.
+Ref unitary_owner_or_fault(double*& buffer);
 
-// Takes ownership of a buffer from new_unitary_buffer() and returns a new C-contiguous array
-// over it whose base, a PySliceContainer, frees the buffer. Faults on any failure, with the
-// buffer released.
-PyObject* unitary_array(double* buffer);
+// A new C-contiguous 4x4 complex128 array over the owner's buffer, with the owner as its base.
+PyObject* unitary_array_or_fault(Ref owner, double* buffer);
 
 }  // namespace accel

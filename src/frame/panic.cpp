@@ -2,8 +2,9 @@
 #include "frame/panic.hpp"
 
 #include <exception>
+#include <utility>
 
-#include "frame/inject.hpp"
+#include "frame/seam.hpp"
 
 namespace accel {
 
@@ -30,12 +31,14 @@ bool utf8_lossy(PyObject* str, Text& out) {
   }
   PyErr_Clear();
   Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
-  if (!bytes) return PyErr_Clear(), false;
-  Ref clean = Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()),
-                                              PyBytes_GET_SIZE(bytes.get()), "replace"));
-  if (!clean) return PyErr_Clear(), false;
-  const char* data = PyUnicode_AsUTF8AndSize(clean.get(), &size);
-  if (data == nullptr) return PyErr_Clear(), false;
+  Ref clean = bytes ? Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()),
+                                                      PyBytes_GET_SIZE(bytes.get()), "replace"))
+                    : Ref();
+  const char* data = clean ? PyUnicode_AsUTF8AndSize(clean.get(), &size) : nullptr;
+  if (data == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
   out.assign(data, static_cast<std::size_t>(size));
   return true;
 }
@@ -53,7 +56,7 @@ Text repr_text(PyObject* obj) {
 
 // The banner, then the exception printed with its traceback, then its str() as the message of
 // the resumed fault: the order in which a reader of standard error expects them.
-[[noreturn]] void resume_panic(Ref exc) {
+[[noreturn]] void fault_resuming_panic(Ref exc) {
   static const char banner[] =
       "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
       "Python stack trace below:\n";
@@ -66,48 +69,42 @@ Text repr_text(PyObject* obj) {
     PyErr_Clear();
     message = "Unwrapped panic from Python code";
   }
-  s.reset();
-  exc.reset();
-  resume_fault(std::move(message));
+  fault_resumed(std::move(message));
 }
 
 // The class, created on first need; null with the creation's error set when it cannot be made
 // (for example near the recursion limit), so that a later fault tries again.
 PyObject* panic_type() {
   if (panic_class != nullptr) return panic_class;
-  PyObject* cls = injected("panic_class")
-                      ? PyErr_NoMemory()
-                      : PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
-                                                  PyExc_BaseException, nullptr);
-  if (cls == nullptr) return nullptr;
+  Ref cls = Ref::steal(
+      seam::exception_class("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException));
+  if (!cls) return nullptr;
   // Creating a class can run Python code; another thread may have won meanwhile.
-  if (panic_class == nullptr) {
-    panic_class = cls;
-  } else {
-    Py_DECREF(cls);
-  }
+  if (panic_class == nullptr) panic_class = cls.release();
   return panic_class;
 }
 
 // Raises PanicException(message). If the class or the message cannot be created, the error
 // of that creation is left set instead: the call still fails, and nothing is cached.
 void raise_panic(const Text& message) {
-  if (injected("raise")) fault("injected fault while raising");
   PyObject* cls = panic_type();
   if (cls == nullptr) return;
-  Ref text =
-      Ref::steal(injected("panic_text")
-                     ? PyErr_NoMemory()
-                     : PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
-                                            "replace"));
+  Ref text = Ref::steal(seam::panic_message(message));
   if (!text) return;
   PyErr_SetObject(cls, text.get());
-  text.reset();
 }
+
+// The message of the fault the entry path caught, kept between its catch and raise_caught.
+thread_local Text caught_message;
 
 }  // namespace
 
-Ref take_error() {
+Failure set_error(PyObject* type, const char* message) {
+  PyErr_SetString(type, message);
+  return {};
+}
+
+Ref take_error_or_fault() {
   PyObject* exc = PyErr_GetRaisedException();
   if (exc == nullptr) {
     PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
@@ -115,17 +112,17 @@ Ref take_error() {
   }
   // Only an exact PanicException is resumed; the class cannot exist before the first fault.
   if (panic_class != nullptr && Py_TYPE(exc) == reinterpret_cast<PyTypeObject*>(panic_class)) {
-    resume_panic(Ref::steal(exc));
+    fault_resuming_panic(Ref::steal(exc));
   }
   return Ref::steal(exc);
 }
 
-PyObject* fail_pending() {
-  PyErr_SetRaisedException(take_error().release());
-  return nullptr;
+Failure pending_error_or_fault() {
+  PyErr_SetRaisedException(take_error_or_fault().release());
+  return {};
 }
 
-void api_failed(std::source_location loc) {
+void fault_api_failed(std::source_location loc) {
   PyErr_Print();
   fault("Python API call failed", loc);
 }
@@ -139,15 +136,23 @@ Text render_error(PyObject* exc) {
   return out;
 }
 
-PyObject* raise_thrown() {
+void keep_caught() noexcept {
   try {
-    try {
-      throw;
-    } catch (const Fault& f) {
-      raise_panic(f.message);
-    } catch (const std::exception& e) {
-      raise_panic(Text(e.what()));
-    }
+    throw;
+  } catch (const Fault& f) {
+    caught_message = f.message;
+  } catch (const std::exception& e) {
+    caught_message = e.what();
+  } catch (...) {
+    abort_at_boundary();
+  }
+}
+
+PyObject* raise_caught() {
+  Text message = std::exchange(caught_message, Text());
+  try {
+    release_deferred();
+    raise_panic(message);
   } catch (abi::__forced_unwind&) {
     throw;  // the thread is being ended by the interpreter: let it go
   } catch (...) {

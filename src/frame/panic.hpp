@@ -1,4 +1,4 @@
-// PanicException, fetching pending Python errors, and the error side of the entry path.
+// The two roads of failure: ordinary Python errors and internal faults, and the entry path.
 #pragma once
 
 #include <cxxabi.h>
@@ -8,28 +8,45 @@
 
 namespace accel {
 
-// Takes the pending exception after a CPython call reported failure (a SystemError when none
-// is pending). A PanicException coming back from Python code is printed with a banner and
-// resumed as a fault carrying its str().
-Ref take_error();
+// The one convention for ordinary failures: a routine sets the Python error and returns false
+// (or null), and its caller checks on the next line. Routines that can also end the call with
+// a fault say so by their name: fault..., or ..._or_fault.
+struct Failure {
+  constexpr operator bool() const noexcept { return false; }
+  constexpr operator PyObject*() const noexcept { return nullptr; }
+};
 
-// Takes the pending exception and makes it current again: the Python error outcome of a call.
-// Always returns null, for `return fail_pending();`.
-PyObject* fail_pending();
+// Sets `type` with the message as its value.
+Failure set_error(PyObject* type, const char* message);
+
+// After a CPython call reported failure: takes the pending exception (a SystemError when none is
+// pending). A PanicException coming back from Python code is printed with a banner and resumed
+// as a fault carrying its str().
+Ref take_error_or_fault();
+
+// The same, leaving the error pending: the ordinary failure of the calling routine.
+Failure pending_error_or_fault();
 
 // Prints and clears the pending Python error and faults with "Python API call failed".
-[[noreturn, gnu::cold]] void api_failed(std::source_location loc = std::source_location::current());
+[[noreturn, gnu::cold]] void fault_api_failed(
+    std::source_location loc = std::source_location::current());
 
 // Renders an exception for a fault message: its type, its repr and its traceback.
 Text render_error(PyObject* exc);
 
-// The entry path's handler for anything thrown out of a call: raises PanicException for a
-// fault and returns null. A fault thrown while doing so ends the process; if the exception
-// cannot be created, the creation's own error is raised instead.
-[[gnu::cold]] PyObject* raise_thrown();
+// The entry path's handler for what a call threw, run inside the catch: keeps the message of a
+// fault (or of a standard exception) for raise_caught. No Python code runs here.
+[[gnu::cold]] void keep_caught() noexcept;
 
-// Runs a call under the fault catcher: its result, or null with an exception set. Not
-// noexcept: a thread ended by the interpreter at shutdown unwinds through here and must pass.
+// Run by the entry path after its catch, with no exception in flight: releases what unwinding
+// deferred, raises PanicException with the kept message and returns null. A fault thrown while
+// doing so ends the process; if the exception cannot be created, the creation's own error is
+// raised instead.
+[[gnu::cold]] PyObject* raise_caught();
+
+// The shared entry path: runs a call under the fault catcher and returns its result, or null
+// with an exception set. Not noexcept: a thread ended by the interpreter at shutdown unwinds
+// through here and must pass.
 template <class F>
 inline PyObject* guarded(F&& call) {
   try {
@@ -37,8 +54,9 @@ inline PyObject* guarded(F&& call) {
   } catch (abi::__forced_unwind&) {
     throw;
   } catch (...) {
-    return raise_thrown();
+    keep_caught();
   }
+  return raise_caught();
 }
 
 }  // namespace accel

@@ -1,4 +1,4 @@
-// The one owning handle for PyObject references.
+// The one owning handle for PyObject references, and its single release path.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -8,26 +8,19 @@
 
 namespace accel {
 
-// True when this thread holds the interpreter lock. A thread that CPython ends at shutdown
-// (pthread_exit while it waits for the lock) unwinds without it.
-inline bool holds_lock() noexcept {
-#if PY_VERSION_HEX >= 0x030D0000
-  return PyThreadState_GetUnchecked() != nullptr;
-#else
-  return _PyThreadState_UncheckedGet() != nullptr;
-#endif
-}
+// Releases a reference that is not immortal. Releasing can run a finaliser, and a finaliser can
+// give up the interpreter lock, so this never releases where that is unsafe: on a thread without
+// the lock (one the interpreter is ending at shutdown) the object is left alone, and while a C++
+// exception unwinds the release is deferred to the entry path, which does it once the exception
+// is caught. Not noexcept: a thread ended inside a finaliser must unwind through here.
+[[gnu::noinline]] void release_owned(PyObject* p);
 
-// Releases a reference whose owner goes out of scope: on a thread without the lock the object
-// is left alone (the process is ending), since touching it would race the finalising thread.
-// Like every routine here that releases a reference, it is not noexcept: a finaliser may end
-// the thread, which must then unwind through it.
-[[gnu::noinline]] inline void drop(PyObject* p) {
-  if (holds_lock()) Py_DECREF(p);
-}
+// Releases what release_owned deferred while this thread unwound; called by the entry path with
+// the lock held and no exception in flight.
+void release_deferred();
 
-// Owns one strong reference (or nothing). Move-only. reset() releases it in the normal flow of
-// a call; the destructor, which also runs while a call unwinds, releases only under the lock.
+// Owns one strong reference (or nothing). Move-only; every release goes through release_owned,
+// except for immortal objects, whose reference count never changes.
 class Ref {
  public:
   Ref() noexcept = default;
@@ -38,10 +31,8 @@ class Ref {
     Ref(std::move(other)).swap(*this);
     return *this;
   }
-  // Not noexcept: releasing can run a finaliser, and a thread ended at shutdown inside it
-  // must unwind through here rather than terminate the process.
   ~Ref() noexcept(false) {
-    if (p_ != nullptr) drop(p_);
+    if (p_ != nullptr && !_Py_IsImmortal(p_)) release_owned(p_);
   }
 
   // Takes over a new reference, which may be null.
@@ -50,10 +41,8 @@ class Ref {
   static Ref borrow(PyObject* p) noexcept { return Ref(Py_XNewRef(p)); }
 
   PyObject* get() const noexcept { return p_; }
-  // Releases the reference now; only for code that runs with the lock (every normal path).
-  void reset() { Py_XDECREF(std::exchange(p_, nullptr)); }
   // Hands the reference to the caller.
-  PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+  [[nodiscard]] PyObject* release() noexcept { return std::exchange(p_, nullptr); }
   explicit operator bool() const noexcept { return p_ != nullptr; }
   void swap(Ref& other) noexcept { std::swap(p_, other.p_); }
 

@@ -1,48 +1,67 @@
-// The function table: names, entry routines, calling convention and text signatures.
+// The sixteen module functions, each declared once, in registration order.
 #include "lib/table.hpp"
 
-#include "frame/calls.hpp"
+#include "compare/fuzzy.hpp"
+#include "frame/shapes.hpp"
+#include "frame/sorts.hpp"
+#include "synth/cost.hpp"
+#include "synth/duration.hpp"
+#include "weyl/chamber.hpp"
+#include "weyl/unitary.hpp"
 
 namespace accel {
 
 namespace {
 
-// Every row uses the vectorcall convention with keywords: CPython's specialised call path for
-// builtins applies to exactly these flags.
-constexpr int kFlags = METH_FASTCALL | METH_KEYWORDS;
+// The Weyl-coordinate checks report their faults at the lines their callers have always seen.
+constexpr Function fuzzy_equal_fn{"fuzzy_equal", {"a", "b", "atol"}, 2, Fuzzy<fuzzy_equal>{}};
+constexpr Function fuzzy_greater_equal_fn{
+    "fuzzy_greater_equal", {"a", "b", "atol"}, 2, Fuzzy<fuzzy_greater_equal>{}};
+constexpr Function fuzzy_greater_fn{"fuzzy_greater", {"a", "b", "atol"}, 2, Fuzzy<fuzzy_greater>{}};
+constexpr Function fuzzy_less_equal_fn{
+    "fuzzy_less_equal", {"a", "b", "atol"}, 2, Fuzzy<fuzzy_less_equal>{}};
+constexpr Function fuzzy_less_fn{"fuzzy_less", {"a", "b", "atol"}, 2, Fuzzy<fuzzy_less>{}};
+constexpr Function check_weyl_coord_fn{
+    "check_weyl_coord", {"a", "b", "c"}, 3, Floats<is_normalised>{}};
+constexpr Function optimal_can_gate_duration_fn{"optimal_can_gate_duration",
+                                                {"a", "b", "c", "gx", "gy", "gz"},
+                                                6,
+                                                Floats<can_gate_duration>{},
+                                                75};
+constexpr Function mirror_weyl_coord_fn{
+    "mirror_weyl_coord", {"a", "b", "c"}, 3, Floats<mirror_weyl>{}, 105};
+constexpr Function sort_two_ints_fn{"sort_two_ints", {"a", "b", "key"}, 2, SortNumbers<IntKind>{}};
+constexpr Function sort_two_floats_fn{
+    "sort_two_floats", {"a", "b", "key"}, 2, SortNumbers<FloatKind>{}};
+constexpr Function sort_two_objs_fn{"sort_two_objs", {"a", "b", "key"}, 2, SortObjects{}};
+constexpr Function synth_cost_by_cx_fn{
+    "synth_cost_by_cx", {"a", "b", "c"}, 3, Floats<cost_by_cx>{}, 211};
+constexpr Function synth_cost_by_sqisw_fn{
+    "synth_cost_by_sqisw", {"a", "b", "c"}, 3, Floats<cost_by_sqisw>{}, 235};
+constexpr Function synth_cost_by_b_fn{
+    "synth_cost_by_b", {"a", "b", "c"}, 3, Floats<cost_by_b>{}, 255};
+constexpr Function only_xx_rot_fn{"only_xx_rot", {"_a", "b", "c"}, 3, Floats<only_xx>{}};
+constexpr Function canonical_unitary_fn{
+    "canonical_unitary", {"a", "b", "c"}, 3, ComplexMatrix<fill_canonical_unitary>{}};
 
-using EntryRoutine = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
-
-template <EntryRoutine Entry>
-constexpr PyMethodDef row(const char* name, const char* signature) {
-  // PyMethodDef stores every entry as PyCFunction; CPython calls it by its flags.
-  return PyMethodDef{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Entry)),
-                     kFlags, signature};
-}
-
-// The doc of each row is only its text-signature block, so __doc__ is None.
 PyMethodDef table[] = {
-    row<fuzzy_equal_entry>("fuzzy_equal", "fuzzy_equal(a, b, atol=None)\n--\n\n"),
-    row<fuzzy_greater_equal_entry>("fuzzy_greater_equal",
-                                   "fuzzy_greater_equal(a, b, atol=None)\n--\n\n"),
-    row<fuzzy_greater_entry>("fuzzy_greater", "fuzzy_greater(a, b, atol=None)\n--\n\n"),
-    row<fuzzy_less_equal_entry>("fuzzy_less_equal", "fuzzy_less_equal(a, b, atol=None)\n--\n\n"),
-    row<fuzzy_less_entry>("fuzzy_less", "fuzzy_less(a, b, atol=None)\n--\n\n"),
-    row<check_weyl_coord_entry>("check_weyl_coord", "check_weyl_coord(a, b, c)\n--\n\n"),
-    row<optimal_can_gate_duration_entry>("optimal_can_gate_duration",
-                                         "optimal_can_gate_duration(a, b, c, gx, gy, gz)\n--\n\n"),
-    row<mirror_weyl_coord_entry>("mirror_weyl_coord", "mirror_weyl_coord(a, b, c)\n--\n\n"),
-    row<sort_two_ints_entry>("sort_two_ints", "sort_two_ints(a, b, key=None)\n--\n\n"),
-    row<sort_two_floats_entry>("sort_two_floats", "sort_two_floats(a, b, key=None)\n--\n\n"),
-    row<sort_two_objs_entry>("sort_two_objs", "sort_two_objs(a, b, key=None)\n--\n\n"),
-    row<synth_cost_by_cx_entry>("synth_cost_by_cx", "synth_cost_by_cx(a, b, c)\n--\n\n"),
-    row<synth_cost_by_sqisw_entry>("synth_cost_by_sqisw", "synth_cost_by_sqisw(a, b, c)\n--\n\n"),
-    row<synth_cost_by_b_entry>("synth_cost_by_b", "synth_cost_by_b(a, b, c)\n--\n\n"),
-    row<only_xx_rot_entry>("only_xx_rot", "only_xx_rot(_a, b, c)\n--\n\n"),
-    row<canonical_unitary_entry>("canonical_unitary", "canonical_unitary(a, b, c)\n--\n\n"),
+    method<fuzzy_equal_fn>(),
+    method<fuzzy_greater_equal_fn>(),
+    method<fuzzy_greater_fn>(),
+    method<fuzzy_less_equal_fn>(),
+    method<fuzzy_less_fn>(),
+    method<check_weyl_coord_fn>(),
+    method<optimal_can_gate_duration_fn>(),
+    method<mirror_weyl_coord_fn>(),
+    method<sort_two_ints_fn>(),
+    method<sort_two_floats_fn>(),
+    method<sort_two_objs_fn>(),
+    method<synth_cost_by_cx_fn>(),
+    method<synth_cost_by_sqisw_fn>(),
+    method<synth_cost_by_b_fn>(),
+    method<only_xx_rot_fn>(),
+    method<canonical_unitary_fn>(),
 };
-
-static_assert(std::size(table) == 16);
 
 }  // namespace
 

@@ -23,8 +23,8 @@ inline bool is_normalised(double a, double b, double c) {
 // normalised (the caller decides how to report that).
 std::optional<Triple> mirror_weyl(double a, double b, double c);
 
-// Whether b and c are both zero within the tolerance.
-inline bool only_xx(double b, double c) {
+// Whether b and c are both zero within the tolerance; a takes no part.
+inline bool only_xx(double /*a*/, double b, double c) {
   return near_zero(b) && near_zero(c);
 }
 
