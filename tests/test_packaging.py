@@ -1,12 +1,19 @@
-"""Stubs, pickling, and the built distributions (the last only with ACCEL_PACKAGING=1)."""
+"""Stubs, pickling, the README's examples, and the built distributions (the last only with
+ACCEL_PACKAGING=1; ACCEL_DIST names a folder holding the wheel and sdist to check instead of
+building them)."""
 
 import concurrent.futures
+import importlib.util
 import multiprocessing
 import os
+import pathlib
 import pickle
+import shutil
 import subprocess
 import sys
+import tarfile
 import venv
+import zipfile
 
 import pytest
 
@@ -35,14 +42,17 @@ def test_process_pool_runs_synthesis_costs():
     assert got == [1.0, 2.0, 3.0, 0.0]
 
 
-mypy = pytest.importorskip("mypy")
+needs_mypy = pytest.mark.skipif(importlib.util.find_spec("mypy") is None,
+                                reason="mypy is not installed")
 
 
+@needs_mypy
 def test_stubs_match_the_module():
     proc = run(sys.executable, "-m", "mypy.stubtest", "_accel")
     assert proc.returncode == 0, proc.stdout + proc.stderr
 
 
+@needs_mypy
 def test_usage_example_type_checks():
     proc = run(sys.executable, "-m", "mypy", "--strict", "--no-incremental",
                os.path.join(ROOT, "examples", "typing_example.py"))
@@ -53,14 +63,61 @@ packaging = pytest.mark.skipif(os.environ.get("ACCEL_PACKAGING") != "1",
                                reason="builds distributions; set ACCEL_PACKAGING=1")
 
 
+def build(tmp_path_factory, source, *args):
+    out = tmp_path_factory.mktemp("dist")
+    proc = run(sys.executable, "-m", "build", *args, "--outdir", str(out), str(source))
+    assert proc.returncode == 0, proc.stdout[-3000:] + proc.stderr[-3000:]
+    return out
+
+
 @pytest.fixture(scope="module")
 def dists(tmp_path_factory):
-    out = tmp_path_factory.mktemp("dist")
-    proc = run(sys.executable, "-m", "build", "--outdir", str(out), ROOT)
-    assert proc.returncode == 0, proc.stdout[-3000:] + proc.stderr[-3000:]
-    wheel = next(out.glob("*.whl"))
+    given = os.environ.get("ACCEL_DIST")
+    out = pathlib.Path(given) if given else build(tmp_path_factory, ROOT)
+    tag = f"cp{sys.version_info[0]}{sys.version_info[1]}"
+    wheel = next(out.glob(f"*-{tag}-*x86_64.whl"), None) or next(out.glob(f"*-{tag}-*.whl"))
     sdist = next(out.glob("*.tar.gz"))
     return wheel, sdist
+
+
+def tracked_files():
+    proc = run("git", "-C", ROOT, "ls-files")
+    if proc.returncode != 0:
+        pytest.skip("not a git checkout")
+    return set(proc.stdout.split())
+
+
+@packaging
+def test_license_ships_in_both_distributions(dists):
+    wheel, sdist = dists
+    with zipfile.ZipFile(wheel) as z:
+        [info] = {n.split("/")[0] for n in z.namelist() if ".dist-info/" in n}
+        assert f"{info}/licenses/LICENSE" in z.namelist()
+        metadata = z.read(f"{info}/METADATA").decode()
+    assert "License-Expression: MIT" in metadata.splitlines()
+    with tarfile.open(sdist) as t:
+        assert any(n.endswith("/LICENSE") for n in t.getnames())
+
+
+@packaging
+def test_sdist_of_a_used_checkout_holds_what_a_clone_holds(tmp_path_factory):
+    # Venvs and build trees hold folders named like the project's own (src, stubs): none of it
+    # may ship.
+    tree = tmp_path_factory.mktemp("checkout")
+    files = tracked_files()
+    for name in files:
+        (tree / name).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(os.path.join(ROOT, name), tree / name)
+    for junk in (".venv-3.12/lib/python3.12/site-packages/numpy/f2py/src/fortranobject.c",
+                 ".venv-3.12/lib/python3.12/site-packages/mypy/typeshed/stubs/x.pyi",
+                 "build/py3.12/CMakeFiles/src/frame/ref.cpp.o", "wheelhouse/x.whl",
+                 "dist/x.tar.gz", "src/frame/__pycache__/x.pyc"):
+        (tree / junk).parent.mkdir(parents=True, exist_ok=True)
+        (tree / junk).write_text("junk")
+    out = build(tmp_path_factory, tree, "--sdist")
+    with tarfile.open(next(out.glob("*.tar.gz"))) as t:
+        shipped = {n.split("/", 1)[1] for n in t.getnames() if "/" in n and t.getmember(n).isfile()}
+    assert shipped - {"PKG-INFO"} == files
 
 
 @packaging
@@ -96,10 +153,18 @@ def test_sdist_builds_without_numpy(dists, tmp_path):
     assert list((tmp_path / "w").glob("*.whl"))
 
 
+def readme_block(marker):
+    with open(os.path.join(ROOT, "README.md")) as f:
+        return f.read().split(f"<!-- {marker} -->\n```" , 1)[1].split("\n", 1)[1].split("```\n", 1)[0]
+
+
+def test_readme_usage_example_runs_as_shown():
+    proc = run(sys.executable, "-c", readme_block("usage"))
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout == readme_block("usage output")
+
+
 def test_readme_shows_the_demo_output():
     proc = run(sys.executable, os.path.join(ROOT, "examples", "demo.py"))
     assert proc.returncode == 0, proc.stderr
-    with open(os.path.join(ROOT, "README.md")) as f:
-        readme = f.read()
-    block = readme.split("<!-- demo output -->\n```\n", 1)[1].split("```\n", 1)[0]
-    assert block == proc.stdout
+    assert readme_block("demo output") == proc.stdout

@@ -1,6 +1,12 @@
-"""Checks the wheels in wheelhouse/: one per CPython 3.12 to 3.15, each tagged manylinux, each
-module needing glibc 2.28 or older and no library outside the manylinux set."""
+"""Checks the manylinux wheels in a folder: for each wanted CPython version one wheel of the given
+architecture, tagged with the glibc baseline of tools/common.sh, whose module needs no newer
+glibc, libstdc++ or C++ ABI than that baseline provides, links only libraries of the manylinux
+set, and exports nothing but PyInit__accel.
 
+usage: check_wheels.py --arch x86_64|aarch64 --python X.Y [--python X.Y ...] FOLDER
+"""
+
+import argparse
 import pathlib
 import re
 import subprocess
@@ -8,44 +14,75 @@ import sys
 import tempfile
 import zipfile
 
+ROOT = pathlib.Path(__file__).resolve().parent.parent
 ALLOWED = {"libc.so.6", "libm.so.6", "libgcc_s.so.1", "libstdc++.so.6", "libpthread.so.0",
-           "libdl.so.2", "librt.so.1", "ld-linux-x86-64.so.2"}
-WANTED = {"cp312", "cp313", "cp314", "cp315"}
+           "libdl.so.2", "librt.so.1", "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1"}
 
 
-def glibc_needed(path):
-    out = subprocess.run(["objdump", "-T", path], capture_output=True, text=True,
-                         check=True).stdout
-    versions = {tuple(int(x) for x in v.split(".")) for v in re.findall(r"GLIBC_(\d+\.\d+)", out)}
-    return max(versions)
+def baseline():
+    """The MANYLINUX_* ceilings, read from tools/common.sh, their one home."""
+    text = (ROOT / "tools" / "common.sh").read_text()
+    found = dict(re.findall(r"^MANYLINUX_(\w+)=(\S+)$", text, re.M))
+    return {k: tuple(int(x) for x in v.split(".")) for k, v in found.items()}
 
 
-def needed(path):
-    out = subprocess.run(["readelf", "-d", path], capture_output=True, text=True,
-                         check=True).stdout
-    return set(re.findall(r"\(NEEDED\)\s+Shared library: \[(.+?)\]", out))
+def readelf(*args):
+    return subprocess.run(["readelf", "-W", *args], capture_output=True, text=True,
+                          check=True).stdout
+
+
+def check(path, ceilings):
+    """The module's problems, and a one-line summary of what it needs."""
+    problems = []
+    needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[(.+?)\]", readelf("-d", path)))
+    if needed - ALLOWED:
+        problems.append(f"links {sorted(needed - ALLOWED)}")
+    versions = {}
+    for lib, version in re.findall(r"Name: (GLIBC|GLIBCXX|CXXABI)_([\d.]+)", readelf("-V", path)):
+        v = tuple(int(x) for x in version.split("."))
+        versions[lib] = max(versions.get(lib, v), v)
+    for lib, newest in versions.items():
+        if newest > ceilings[lib]:
+            problems.append(f"needs {lib}_{'.'.join(map(str, newest))}")
+    exported = set()
+    for line in readelf("--dyn-syms", path).splitlines():
+        f = line.split()
+        if len(f) >= 8 and f[4] in ("GLOBAL", "WEAK") and f[6] != "UND":
+            exported.add(f[7].split("@")[0])
+    if exported != {"PyInit__accel"}:
+        problems.append(f"exports {sorted(exported)}")
+    summary = ", ".join(f"{k}_{'.'.join(map(str, v))}" for k, v in sorted(versions.items()))
+    return problems, f"needs {summary}; links {sorted(needed)}"
 
 
 def main():
-    wheels = sorted(pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "wheelhouse").glob("*.whl"))
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--arch", required=True)
+    parser.add_argument("--python", action="append", required=True)
+    parser.add_argument("folder")
+    args = parser.parse_args()
+    ceilings = baseline()
+    glibc = ceilings["GLIBC"]
+    tag = f"manylinux_{glibc[0]}_{glibc[1]}_{args.arch}"
+    wanted = {"cp" + v.replace(".", "") for v in args.python}
     seen, problems = set(), []
-    for whl in wheels:
-        tag = re.search(r"-(cp3\d+)-cp3\d+d?-(\S+)\.whl$", whl.name)
-        python, platform = tag.group(1), tag.group(2)
-        seen.add(python)
-        if not platform.startswith("manylinux"):
-            problems.append(f"{whl.name}: not tagged manylinux")
+    for whl in sorted(pathlib.Path(args.folder).glob(f"*_{args.arch}.whl")):
+        m = re.search(r"-(cp3\d+)-cp3\d+d?-(\S+)\.whl$", whl.name)
+        if m is None or m.group(1) not in wanted:
+            continue
+        seen.add(m.group(1))
+        if tag not in m.group(2).split("."):
+            problems.append(f"{whl.name}: not tagged {tag}")
         with tempfile.TemporaryDirectory() as tmp, zipfile.ZipFile(whl) as z:
             [so] = [n for n in z.namelist() if n.startswith("_accel") and n.endswith(".so")]
-            path = z.extract(so, tmp)
-            glibc, libs = glibc_needed(path), needed(path)
-        print(f"{whl.name}: needs glibc {'.'.join(map(str, glibc))}, links {sorted(libs)}")
-        if glibc > (2, 28):
-            problems.append(f"{whl.name}: needs glibc {glibc}")
-        if libs - ALLOWED:
-            problems.append(f"{whl.name}: links {sorted(libs - ALLOWED)}")
-    if seen != WANTED:
-        problems.append(f"wheels for {sorted(seen)}, wanted {sorted(WANTED)}")
+            if not re.fullmatch(rf"_accel\.cpython-{m.group(1)[2:]}d?-{args.arch}-linux-gnu\.so",
+                                so):
+                problems.append(f"{whl.name}: module named {so}")
+            found, summary = check(z.extract(so, tmp), ceilings)
+        print(f"{whl.name}: {summary}")
+        problems += [f"{whl.name}: {p}" for p in found]
+    if seen != wanted:
+        problems.append(f"{args.arch} wheels for {sorted(seen)}, wanted {sorted(wanted)}")
     for p in problems:
         print("problem:", p)
     return 1 if problems else 0

