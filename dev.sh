@@ -4,6 +4,7 @@
 #   ./dev.sh test [ARGS]          build, install into a venv and run the test suite (ARGS go to
 #                                 pytest)
 #   ./dev.sh bench [ARGS]         build, install into a venv and run the benchmark
+#   ./dev.sh overhead             the same for its instruction counts over the floor only
 #   ./dev.sh wheels [X.Y...]      manylinux x86-64 wheels into wheelhouse/ (default: 3.12 to 3.15;
 #                                 root, for the sid chroot that provides 3.14 and 3.15)
 #   ./dev.sh arm64 wheels|test    manylinux aarch64 wheels, and their suites under emulation
@@ -100,7 +101,12 @@ case "$cmd" in
     export PATH="$PWD/$venv/bin:$PATH"  # the venv's cmake builds the nanobind twin
     say "running bench/run.py"
     exec "$vpy" bench/run.py "$@" ;;
+  overhead)
+    prepare cmake ninja
+    export PATH="$PWD/$venv/bin:$PATH"  # the venv's cmake builds the floor module
+    say "running bench/overhead.py"
+    exec "$vpy" bench/overhead.py "$@" ;;
   *)
-    echo "usage: ./dev.sh demo|test|bench [args] | wheels [X.Y...] | arm64 wheels|test [X.Y...]" >&2
+    echo "usage: ./dev.sh demo|test|bench|overhead [args] | wheels [X.Y...] | arm64 wheels|test [X.Y...]" >&2
     exit 2 ;;
 esac
