@@ -67,13 +67,19 @@ ensure() {
 emulated() { QEMU_LD_PREFIX=$root "$@"; }
 
 # A venv of the arm64 CPython X.Y at DIR, filled from this machine by pip with arm64 wheels
-# (much faster than pip under emulation).
+# (much faster than pip under emulation). The pip that does it is a current one in a venv of
+# its own: older ones check a wheel's Python requirement against the interpreter they run on.
 venv_with() {
-  local v=$1 dir=$2
+  local v=$1 dir=$2 pip=$work/pip-venv
   shift 2
   [ -x "$dir/bin/python" ] || emulated "$root/usr/bin/python$v" -m venv --without-pip "$dir"
   mkdir -p "$work"
-  if ! python3 -m pip install -q --disable-pip-version-check --upgrade --target \
+  if [ ! -x "$pip/bin/python" ]; then
+    "$(find_python)" -m venv "$pip"
+    "$pip/bin/python" -m pip install -q --upgrade pip >"$work/log-pip" 2>&1 ||
+      { cat "$work/log-pip" >&2; exit 1; }
+  fi
+  if ! "$pip/bin/python" -m pip install -q --disable-pip-version-check --upgrade --target \
     "$dir/lib/python$v/site-packages" --python-version "$v" --implementation cp \
     --platform manylinux_2_28_aarch64 --platform manylinux2014_aarch64 --only-binary=:all: \
     "$@" >"$work/log-pip" 2>&1; then
@@ -141,7 +147,7 @@ test_wheel() {  # X.Y [pytest args]
   whl=$(wheel_for "$v") || { say "no aarch64 wheel for CPython $v: run wheels first"; exit 2; }
   say "CPython $v: installing $(basename "$whl") and the test tools"
   venv_with "$v" "$venv" pytest hypothesis numpy
-  venv_with "$v" "$venv" --no-deps --force-reinstall --ignore-requires-python "$whl"
+  venv_with "$v" "$venv" --no-deps --force-reinstall "$whl"
   say "CPython $v: running the suite under emulation"
   env "${test_env[@]}" QEMU_LD_PREFIX="$root" "$venv/bin/python" -m pytest -p no:cacheprovider "$@"
 }
@@ -153,7 +159,7 @@ differential() {  # X86PY: compares the x86-64 module X86PY imports with the aar
   local whl
   whl=$(wheel_for 3.13) || { say "no aarch64 wheel for CPython 3.13: run wheels first"; exit 2; }
   venv_with 3.13 "$venv" numpy
-  venv_with 3.13 "$venv" --no-deps --force-reinstall --ignore-requires-python "$whl"
+  venv_with 3.13 "$venv" --no-deps --force-reinstall "$whl"
   mkdir -p "$work"
   say "differential: $count inputs per function, seed $seed, x86-64 ($x86)"
   # Faults write their reports to standard error: kept apart, they are not the result.

@@ -149,27 +149,25 @@ Text render_error(PyObject* exc) {
   return out;
 }
 
-void keep_caught() noexcept {
-  try {
-    throw;
-  } catch (const Fault& f) {
-    keep_message(f.message.c_str(), f.message.size());
-  } catch (const std::exception& e) {
-    keep_message(e.what(), std::strlen(e.what()));
-  } catch (...) {
-    abort_at_boundary();
-  }
+void keep_caught(const Fault& caught) noexcept {
+  keep_message(caught.message.c_str(), caught.message.size());
+}
+
+void keep_caught(const std::exception& error) noexcept {
+  keep_message(error.what(), std::strlen(error.what()));
 }
 
 PyObject* raise_caught() {
   Text message(caught_text, caught_size);
   std::free(std::exchange(caught_text, nullptr));
+  // A thread that the interpreter ends meanwhile unwinds through here: only the module's own
+  // exceptions are caught.
   try {
     release_deferred();
     raise_panic(message);
-  } catch (abi::__forced_unwind&) {
-    throw;  // the thread is being ended by the interpreter: let it go
-  } catch (...) {
+  } catch (const Fault&) {
+    abort_at_boundary();
+  } catch (const std::exception&) {
     abort_at_boundary();
   }
   return nullptr;

@@ -1,7 +1,7 @@
 // The two roads of failure: ordinary Python errors and internal faults, and the entry path.
 #pragma once
 
-#include <cxxabi.h>
+#include <exception>
 
 #include "frame/fault.hpp"
 #include "frame/ref.hpp"
@@ -34,9 +34,10 @@ Failure pending_error_or_fault();
 // Renders an exception for a fault message: its type, its repr and its traceback.
 Text render_error(PyObject* exc);
 
-// The entry path's handler for what a call threw, run inside the catch: keeps the message of a
+// The entry path's handlers for what a call threw, run inside the catch: keep the message of a
 // fault (or of a standard exception) for raise_caught. No Python code runs here.
-[[gnu::cold]] void keep_caught() noexcept;
+[[gnu::cold]] void keep_caught(const Fault& caught) noexcept;
+[[gnu::cold]] void keep_caught(const std::exception& error) noexcept;
 
 // Run by the entry path after its catch, with no exception in flight: releases what unwinding
 // deferred, raises PanicException with the kept message and returns null. A fault thrown while
@@ -45,16 +46,16 @@ Text render_error(PyObject* exc);
 [[gnu::cold]] PyObject* raise_caught();
 
 // The shared entry path: runs a call under the fault catcher and returns its result, or null
-// with an exception set. Not noexcept: a thread ended by the interpreter at shutdown unwinds
-// through here and must pass.
+// with an exception set. Only the module's own exceptions are caught: the forced unwind of a
+// thread that the interpreter ends at shutdown passes through, as it must.
 template <class F>
 inline PyObject* guarded(F&& call) {
   try {
     return call();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
-    keep_caught();
+  } catch (const Fault& caught) {
+    keep_caught(caught);
+  } catch (const std::exception& error) {
+    keep_caught(error);
   }
   return raise_caught();
 }

@@ -2,13 +2,10 @@
 #include "synth/cost.hpp"
 
 #include "compare/fuzzy.hpp"
-#include "weyl/chamber.hpp"
 
 namespace accel {
 
-std::optional<double> cost_by_cx(double a, double b, double c) {
-  if (!is_normalised(a, b, c)) [[unlikely]]
-    return std::nullopt;
+double cx_cost(double a, double b, double c) {
   if (!near_zero(c)) return 3.0;
   if (!near_zero(b)) return 2.0;
   if (near_zero(a)) return 0.0;
@@ -16,9 +13,7 @@ std::optional<double> cost_by_cx(double a, double b, double c) {
   return 2.0;
 }
 
-std::optional<double> cost_by_sqisw(double a, double b, double c) {
-  if (!is_normalised(a, b, c)) [[unlikely]]
-    return std::nullopt;
+double sqisw_cost(double a, double b, double c) {
   if (near_zero(c) && near_zero(a) && near_zero(b)) return 0.0;
   if (near_zero(c) && near(a, 0.25) && near(b, 0.25)) return 0.75;
   double s = b + std::fabs(c);
@@ -26,9 +21,7 @@ std::optional<double> cost_by_sqisw(double a, double b, double c) {
   return 2.25;
 }
 
-std::optional<double> cost_by_b(double a, double b, double c) {
-  if (!is_normalised(a, b, c)) [[unlikely]]
-    return std::nullopt;
+double b_cost(double a, double b, double c) {
   if (near(a, 0.5) && near(b, 0.25) && near_zero(c)) return 1.0;
   return 2.0;
 }

@@ -3,9 +3,7 @@
 
 namespace accel {
 
-std::optional<Triple> mirror_weyl(double a, double b, double c) {
-  if (!is_normalised(a, b, c)) [[unlikely]]
-    return std::nullopt;
+Triple mirrored(double a, double b, double c) {
   // A c just below zero, within tolerance, counts as non-negative.
   bool non_negative = c > 0.0 || std::fabs(c) < kTolerance;
   double a2 = non_negative ? 0.5 - c : 0.5 + c;

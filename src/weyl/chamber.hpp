@@ -19,9 +19,16 @@ inline bool is_normalised(double a, double b, double c) {
          fuzzy_greater_equal(b, std::fabs(c), kTolerance);
 }
 
-// The normalised coordinate of the same gate composed with SWAP; nothing when (a, b, c) is not
-// normalised (the caller decides how to report that).
-std::optional<Triple> mirror_weyl(double a, double b, double c);
+// The normalised coordinate of the same gate composed with SWAP, for a normalised (a, b, c).
+Triple mirrored(double a, double b, double c);
+
+// The same, or nothing when (a, b, c) is not normalised (the caller decides how to report that).
+// Inline, so that callers test the result's presence where it is made.
+inline std::optional<Triple> mirror_weyl(double a, double b, double c) {
+  if (!is_normalised(a, b, c)) [[unlikely]]
+    return std::nullopt;
+  return mirrored(a, b, c);
+}
 
 // Whether b and c are both zero within the tolerance; a takes no part.
 inline bool only_xx(double /*a*/, double b, double c) {
