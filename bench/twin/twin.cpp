@@ -91,9 +91,7 @@ NB_MODULE(accel_nb_twin, m) {
   m.def("synth_cost_by_cx", &cost<accel::cost_by_cx>, "a"_a, "b"_a, "c"_a);
   m.def("synth_cost_by_sqisw", &cost<accel::cost_by_sqisw>, "a"_a, "b"_a, "c"_a);
   m.def("synth_cost_by_b", &cost<accel::cost_by_b>, "a"_a, "b"_a, "c"_a);
-  m.def(
-      "only_xx_rot", [](double, double b, double c) { return accel::only_xx(b, c); }, "_a"_a, "b"_a,
-      "c"_a);
+  m.def("only_xx_rot", &accel::only_xx, "_a"_a, "b"_a, "c"_a);
   m.def(
       "canonical_unitary",
       [](double a, double b, double c) {

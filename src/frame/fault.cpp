@@ -73,7 +73,7 @@ void write_stderr(const char* text, std::size_t length) noexcept {
 
 void fault(Text message, SourceSite site) {
   report(message, site.file, site.line, site.column);
-  seam::throw_fault(std::move(message));
+  fault_resumed(std::move(message));
 }
 
 void fault(Text message, std::source_location loc) {
@@ -85,7 +85,8 @@ void fault(const char* message, std::source_location loc) {
 }
 
 void fault_resumed(Text message) {
-  throw Fault{std::move(message)};
+  fault_thrown();
+  seam::throw_fault(std::move(message));
 }
 
 void abort_at_boundary() noexcept {

@@ -103,6 +103,7 @@ thread_local constinit char* caught_text = nullptr;
 thread_local constinit std::size_t caught_size = 0;
 
 void keep_message(const char* text, std::size_t size) noexcept {
+  fault_caught();
   auto* copy = static_cast<char*>(std::malloc(size + 1));
   if (copy == nullptr) out_of_memory(size + 1);
   std::memcpy(copy, text, size + 1);

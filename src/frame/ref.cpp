@@ -1,7 +1,5 @@
-// Releasing references: at once in the normal flow, deferred while a C++ exception unwinds.
+// Releasing references: at once in the normal flow, deferred while a fault unwinds.
 #include "frame/ref.hpp"
-
-#include <exception>
 
 namespace accel {
 
@@ -24,21 +22,36 @@ constexpr int kDeferredCapacity = 64;
 thread_local constinit PyObject* deferred[kDeferredCapacity] = {};
 thread_local constinit int deferred_count = 0;
 
-// Whether a C++ exception is unwinding this thread. The plural std::uncaught_exceptions() would
-// need a newer libstdc++ than the wheels' baseline provides; the old form answers the same
-// question.
-inline bool unwinding() noexcept {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  return std::uncaught_exception();
-#pragma GCC diagnostic pop
+// Whether a fault has been thrown and not yet caught by the entry path. A fault unwinds with the
+// interpreter lock held from its throw to its catch (nothing in between runs Python code), so at
+// most one is in flight, and under the lock a set flag means that this very thread is unwinding.
+// A plain global, read without the thread-local lookups that std::uncaught_exception() and a lock
+// test would cost every release.
+bool fault_unwinding = false;
+
+// CPython ends other threads only while the runtime finalizes.
+inline bool finalizing() noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing() != 0;
+#else
+  return _Py_IsFinalizing() != 0;
+#endif
 }
 
 }  // namespace
 
+void fault_thrown() noexcept {
+  fault_unwinding = true;
+}
+
+void fault_caught() noexcept {
+  fault_unwinding = false;
+}
+
 void release_owned(PyObject* p) {
-  if (!holds_lock()) return;
-  if (unwinding()) {
+  if (finalizing() && !holds_lock()) [[unlikely]]
+    return;
+  if (fault_unwinding) [[unlikely]] {
     // A full list keeps the object alive rather than run its finaliser during unwinding.
     if (deferred_count < kDeferredCapacity) deferred[deferred_count++] = p;
     return;

@@ -10,14 +10,18 @@ namespace accel {
 
 // Releases a reference that is not immortal. Releasing can run a finaliser, and a finaliser can
 // give up the interpreter lock, so this never releases where that is unsafe: on a thread without
-// the lock (one the interpreter is ending at shutdown) the object is left alone, and while a C++
-// exception unwinds the release is deferred to the entry path, which does it once the exception
-// is caught. Not noexcept: a thread ended inside a finaliser must unwind through here.
+// the lock (one the interpreter is ending at shutdown) the object is left alone, and while a fault
+// unwinds the release is deferred to the entry path, which does it once the fault is caught. Not
+// noexcept: a thread ended inside a finaliser must unwind through here.
 [[gnu::noinline]] void release_owned(PyObject* p);
 
 // Releases what release_owned deferred while this thread unwound; called by the entry path with
 // the lock held and no exception in flight.
 void release_deferred();
+
+// Bracket a fault's unwinding: called as it is thrown and as the entry path catches it.
+void fault_thrown() noexcept;
+void fault_caught() noexcept;
 
 // Owns one strong reference (or nothing). Move-only; every release goes through release_owned,
 // except for immortal objects, whose reference count never changes.
