@@ -1,5 +1,7 @@
 """Internal faults: PanicException, fault reports, resumed panics and the module staying usable."""
 
+import sys
+
 import pytest
 
 from conftest import run_child
@@ -197,3 +199,28 @@ t = threading.Thread(target=work)
 t.start(); t.join()
 """)
     assert "thread 'cost-worker' panicked at src/lib:255:5:\n" in proc.stderr
+
+
+def test_objects_held_when_a_fault_unwinds_are_released_before_the_call_returns(acc, panic_type,
+                                                                              capfd):
+    # Releases wait until the entry path has caught the fault, but no longer: by the time the
+    # PanicException reaches the caller, key(a)'s result has been finalised and nothing leaks.
+    events = []
+
+    class Held:
+        def __del__(self):
+            events.append("released")
+
+    def key(x):
+        if x == 2:
+            raise panic_type("from key(b)")
+        return Held()
+
+    held_key = sys.getrefcount(key)
+    for _ in range(3):
+        with pytest.raises(panic_type):
+            acc.sort_two_objs(1, 2, key=key)
+        events.append("raised")
+    assert events == ["released", "raised"] * 3
+    assert sys.getrefcount(key) == held_key
+    assert capfd.readouterr().err.count("resuming a panic") == 3
