@@ -85,7 +85,8 @@ case "$cmd" in
     say "running examples/demo.py"
     exec "$vpy" examples/demo.py ;;
   test)
-    prepare pytest hypothesis mypy build auditwheel
+    mapfile -t requirements < <(test_requirements "$py")
+    prepare "${requirements[@]}"
     if [ "$ACCEL_SANITIZE" = ON ]; then
       # The interpreter is not instrumented: preload the runtimes and let malloc see every
       # Python allocation.

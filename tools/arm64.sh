@@ -146,6 +146,7 @@ test_wheel() {  # X.Y [pytest args]
   local whl
   whl=$(wheel_for "$v") || { say "no aarch64 wheel for CPython $v: run wheels first"; exit 2; }
   say "CPython $v: installing $(basename "$whl") and the test tools"
+  # The runner, Hypothesis and NumPy; mypy and the packaging tools stay out (their tests skip).
   venv_with "$v" "$venv" pytest hypothesis numpy
   venv_with "$v" "$venv" --no-deps --force-reinstall "$whl"
   say "CPython $v: running the suite under emulation"

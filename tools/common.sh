@@ -44,3 +44,11 @@ find_python() {
   echo "no usable CPython ${want:->= 3.12} found: install one or set PYTHON" >&2
   return 2
 }
+
+# test_requirements PYTHON: the test extra of pyproject.toml, one requirement a line; the one list
+# of what the suites install (PYTHON is any interpreter with tomllib, 3.11 or newer).
+test_requirements() {
+  "$1" -c 'import tomllib
+with open("pyproject.toml", "rb") as f:
+    print("\n".join(tomllib.load(f)["project"]["optional-dependencies"]["test"]))'
+}

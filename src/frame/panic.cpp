@@ -1,8 +1,6 @@
 // PanicException and the two roads back to Python: pending errors and internal faults.
 #include "frame/panic.hpp"
 
-#include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <utility>
 
@@ -96,20 +94,9 @@ void raise_panic(const Text& message) {
   PyErr_SetObject(cls, text.get());
 }
 
-// The message of the fault the entry path caught, kept between its catch and raise_caught. Plain
-// storage: a thread-local string would need a newer glibc than the wheels' baseline to be
-// destroyed at thread exit.
-thread_local constinit char* caught_text = nullptr;
-thread_local constinit std::size_t caught_size = 0;
-
-void keep_message(const char* text, std::size_t size) noexcept {
-  fault_caught();
-  auto* copy = static_cast<char*>(std::malloc(size + 1));
-  if (copy == nullptr) out_of_memory(size + 1);
-  std::memcpy(copy, text, size + 1);
-  caught_text = copy;
-  caught_size = size;
-}
+// The message of the fault the entry path caught, kept between its catch and raise_caught, which
+// take turns under the interpreter lock with no Python code in between.
+Text caught_message;
 
 }  // namespace
 
@@ -151,16 +138,17 @@ Text render_error(PyObject* exc) {
 }
 
 void keep_caught(const Fault& caught) noexcept {
-  keep_message(caught.message.c_str(), caught.message.size());
+  fault_caught();
+  caught_message = caught.message;
 }
 
 void keep_caught(const std::exception& error) noexcept {
-  keep_message(error.what(), std::strlen(error.what()));
+  fault_caught();
+  caught_message = error.what();
 }
 
 PyObject* raise_caught() {
-  Text message(caught_text, caught_size);
-  std::free(std::exchange(caught_text, nullptr));
+  Text message = std::exchange(caught_message, Text());
   // A thread that the interpreter ends meanwhile unwinds through here: only the module's own
   // exceptions are caught.
   try {

@@ -15,19 +15,18 @@ inline bool holds_lock() noexcept {
 #endif
 }
 
-// References released while this thread unwound. Between a throw and the entry path that catches
-// it only the handles of one call are destroyed, a handful at most; nested calls drain their own
-// before they return. Plain storage, so that a thread ending at shutdown frees nothing here.
-constexpr int kDeferredCapacity = 64;
-thread_local constinit PyObject* deferred[kDeferredCapacity] = {};
-thread_local constinit int deferred_count = 0;
-
 // Whether a fault has been thrown and not yet caught by the entry path. A fault unwinds with the
 // interpreter lock held from its throw to its catch (nothing in between runs Python code), so at
 // most one is in flight, and under the lock a set flag means that this very thread is unwinding.
-// A plain global, read without the thread-local lookups that std::uncaught_exception() and a lock
-// test would cost every release.
+// Plain globals, guarded by the lock like everything here: no thread-local lookups, which
+// std::uncaught_exception() and a lock test would cost every release.
 bool fault_unwinding = false;
+
+// References whose release the unwinding fault deferred. Only the handles of one call are
+// destroyed between a throw and its catch, a handful at most.
+constexpr int kDeferredCapacity = 64;
+PyObject* deferred[kDeferredCapacity] = {};
+int deferred_count = 0;
 
 // CPython ends other threads only while the runtime finalizes.
 inline bool finalizing() noexcept {
@@ -60,8 +59,9 @@ void release_owned(PyObject* p) {
 }
 
 void release_deferred() {
-  // Taken off the list before it is released: a finaliser may re-enter the module, whose entry
-  // path drains this same list, or end the thread, which leaves the rest alone.
+  // Taken off the list before it is released: a finaliser may give up the lock, and another
+  // call's entry path may then drain the rest; a finaliser that ends the thread leaves the rest
+  // to the next fault's entry path.
   while (deferred_count > 0) Py_DECREF(deferred[--deferred_count]);
 }
 
