@@ -11,8 +11,10 @@
 #                                 (root; see tools/arm64.sh)
 # A re-run with no change to src/, stubs/, CMakeLists.txt or pyproject.toml (and the same
 # options) skips the build and the installs.
-# PYTHON=/path/to/python picks the interpreter; ACCEL_WERROR=ON, ACCEL_SANITIZE=ON,
-# ACCEL_FAULT_INJECTION=ON and ACCEL_COVERAGE=ON (test builds only) pass through to the build;
+# PYTHON picks the interpreter: a path, a command or a version (3.13t: the free-threaded build of
+# tools/freethreaded.sh); ACCEL_WERROR=ON, ACCEL_SANITIZE=ON, ACCEL_TSAN=ON (with the
+# ThreadSanitizer interpreter), ACCEL_FAULT_INJECTION=ON and ACCEL_COVERAGE=ON (test builds only)
+# pass through to the build;
 # NUMPY_SPEC (default "numpy") picks the NumPy to test against.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -26,23 +28,24 @@ esac
 say() { echo "dev.sh: $*" >&2; }
 
 py=$(find_python)
-tag=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+tag=$(python_tag "$py")
 variant=""  # instrumented builds and debug interpreters get their own venv and build tree
 "$py" -c 'import sys, sysconfig; sys.exit(0 if sysconfig.get_config_var("Py_DEBUG") else 1)' &&
   variant="$variant-dbg"
 [ "${ACCEL_SANITIZE:-OFF}" = ON ] && variant="$variant-san"
+[ "${ACCEL_TSAN:-OFF}" = ON ] && variant="$variant-tsan"
 [ "${ACCEL_FAULT_INJECTION:-OFF}" = ON ] && variant="$variant-inject"
 [ "${ACCEL_COVERAGE:-OFF}" = ON ] && variant="$variant-cov"
 venv=".venv-$tag$variant"
 vpy="$venv/bin/python"
-export ACCEL_WERROR="${ACCEL_WERROR:-OFF}" ACCEL_SANITIZE="${ACCEL_SANITIZE:-OFF}"
+export ACCEL_WERROR="${ACCEL_WERROR:-OFF}" ACCEL_SANITIZE="${ACCEL_SANITIZE:-OFF}" ACCEL_TSAN="${ACCEL_TSAN:-OFF}"
 export ACCEL_FAULT_INJECTION="${ACCEL_FAULT_INJECTION:-OFF}" ACCEL_COVERAGE="${ACCEL_COVERAGE:-OFF}"
 
 # What the installed module was built from: the interpreter, the options and the contents of
 # everything the build reads.
 fingerprint() {
   {
-    echo "$py $ACCEL_WERROR $ACCEL_SANITIZE $ACCEL_FAULT_INJECTION $ACCEL_COVERAGE"
+    echo "$py $ACCEL_WERROR $ACCEL_SANITIZE $ACCEL_TSAN $ACCEL_FAULT_INJECTION $ACCEL_COVERAGE"
     find src stubs CMakeLists.txt pyproject.toml -type f ! -path '*/__pycache__/*' -print0 |
       sort -z | xargs -0 sha256sum
   } | sha256sum | cut -d' ' -f1
@@ -62,7 +65,8 @@ prepare() {
   done
   if [ ${#missing[@]} -gt 0 ]; then
     say "installing ${missing[*]} into $venv"
-    "$vpy" -m pip install -q --disable-pip-version-check "${missing[@]}"
+    # Wheels only: the newest Hypothesis has no wheel for every interpreter and needs Rust to build.
+    "$vpy" -m pip install -q --disable-pip-version-check --only-binary=:all: "${missing[@]}"
     printf '%s\n' "${missing[@]}" >>"$installed"
   fi
   want=$(fingerprint)

@@ -3,6 +3,8 @@
 import os
 import subprocess
 import sys
+import sysconfig
+import warnings
 
 import pytest
 from hypothesis import HealthCheck, settings
@@ -17,7 +19,14 @@ settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
 sys.path.insert(0, os.path.dirname(__file__))
 
-import _accel  # noqa: E402
+# Free-threaded builds run threads in parallel; a few CPython behaviours differ there. Importing
+# a module that does not declare itself free of the GIL turns the GIL on, with a RuntimeWarning:
+# that is an error here.
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+with warnings.catch_warnings():
+    if FREE_THREADED:
+        warnings.simplefilter("error", RuntimeWarning)
+    import _accel  # noqa: E402
 
 
 @pytest.fixture(scope="session")
@@ -50,8 +59,12 @@ def run_child(code, env=None, check=True, timeout=120):
 
 
 def pytest_sessionfinish(session, exitstatus):
-    """With ACCEL_LSAN_CHECK set (a sanitizer run), report leaks now, while the interpreter and
-    its modules are still alive, so that only unreachable memory is reported."""
+    """A free-threaded run fails if anything turned the GIL on. With ACCEL_LSAN_CHECK set (a
+    sanitizer run), report leaks now, while the interpreter and its modules are still alive, so
+    that only unreachable memory is reported."""
+    if FREE_THREADED and sys._is_gil_enabled():
+        print("\nerror: the GIL was enabled during the run", file=sys.stderr)
+        session.exitstatus = 1
     if os.environ.get("ACCEL_LSAN_CHECK"):
         import ctypes
         import gc

@@ -6,7 +6,7 @@ import textwrap
 
 import pytest
 
-from conftest import TIMEOUT_FACTOR
+from conftest import FREE_THREADED, TIMEOUT_FACTOR
 
 WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"
 
@@ -185,8 +185,12 @@ except BaseException as exc:
                                       "optimal_can_gate_duration(1, 0, 0, 1, 1, 1)"])
 def test_first_fault_near_the_recursion_limit_raises(faulting):
     proc = child(DEEP_FIRST_FAULT % (faulting, WEYL))
-    assert lines(proc) == ["RecursionError PanicException True",
-                           "pyo3_runtime PanicException True"]
+    first, later = lines(proc)
+    # The free-threaded 3.13 build counts its C stack differently: there the class can still be
+    # created at the deepest level that fits, and the first fault simply raises it.
+    assert first in ("RecursionError PanicException True",
+                     *(["PanicException PanicException True"] if FREE_THREADED else []))
+    assert later == "pyo3_runtime PanicException True"
 
 
 def test_fault_report_on_a_full_pipe_stays_interruptible():
@@ -365,3 +369,120 @@ def test_interrupt_while_rendering_a_message_propagates():
                            "TypeError fuzzy_equal() got an unexp",
                            "TypeError argument 'a': <unprintable"]
     assert proc.stderr.count("Exception ignored") == 2
+
+
+# A PanicException from Python code is resumed with its str(): an interrupt raised by that str()
+# is the call's outcome, wherever the exception came from; an ordinary error there gives the
+# fixed text. The same holds for the rendering of NumPy's import error.
+RESUMED_STR = """
+import _accel
+try: _accel.mirror_weyl_coord(1, 0, 0)
+except BaseException as exc: P = type(exc)
+class Message:
+    def __init__(self, error): self.error = error
+    def __str__(self): raise self.error()
+def raising(error):
+    def r(*_): raise P(Message(error))
+    return r
+class Float:
+    def __init__(self, error): self.error = error
+    def __float__(self): raising(self.error)()
+class Less(Float):
+    def __lt__(self, other): raising(self.error)()
+for error in (KeyboardInterrupt, SystemExit, ValueError):
+    for attempt in (lambda: _accel.sort_two_ints(1, 2, key=raising(error)),
+                    lambda: _accel.sort_two_objs(1, 2, key=lambda x: Less(error)),
+                    lambda: _accel.sort_two_floats(1.0, 2.0, key=lambda x: Float(error))):
+        try:
+            attempt()
+        except BaseException as exc:
+            print(type(exc).__name__, str(exc).replace(" ", "_") or "-")
+print(_accel.sort_two_ints(2, 1))
+"""
+
+
+def test_interrupt_while_rendering_a_resumed_panic_propagates():
+    got = lines(child(RESUMED_STR))
+    assert got == (["KeyboardInterrupt -"] * 3 + ["SystemExit -"] * 3 +
+                   ["PanicException Unwrapped_panic_from_Python_code"] * 3 + ["(1, 2)"])
+
+
+NUMPY_RENDERING = """
+import sys, types, _accel
+class Loud(type):
+    def __repr__(cls): raise KeyboardInterrupt
+class Quiet(type):
+    def __repr__(cls): raise ValueError
+def fake(meta):
+    error = meta("Broken", (Exception,), {})
+    class Numpy(types.ModuleType):
+        def __getattr__(self, name): raise error("no version")
+    sys.modules["numpy"] = Numpy("numpy")
+for meta in (Loud, Quiet):
+    fake(meta)
+    try:
+        _accel.canonical_unitary(0, 0, 0)
+    except BaseException as exc:
+        print(type(exc).__name__, str(exc).startswith("Failed to access NumPy array API capsule: "))
+del sys.modules["numpy"]
+print(_accel.canonical_unitary(0, 0, 0).shape)
+"""
+
+
+def test_interrupt_while_rendering_numpys_error_propagates():
+    assert lines(child(NUMPY_RENDERING)) == ["KeyboardInterrupt False", "PanicException True",
+                                             "(4, 4)"]
+
+
+# An embedding program that finalizes CPython and starts it again gets a working module.
+EMBED = r"""
+#include <Python.h>
+int main(void) {
+  for (int round = 0; round < 3; ++round) {
+    Py_Initialize();
+    if (PyRun_SimpleString(
+            "import _accel as A\n"
+            "print(A.synth_cost_by_cx(0.5, 0, 0), A.fuzzy_equal(a=1.0, b=1.0), end=' ')\n"
+            "try: A.mirror_weyl_coord(1, 0, 0)\n"
+            "except BaseException as e: print(type(e).__name__, end=' ')\n"
+            "try: print(A.canonical_unitary(0, 0, 0).shape)\n"
+            "except BaseException as e: print(str(e).split(':')[0])\n") != 0)
+      return 1;
+    if (Py_FinalizeEx() < 0) return 2;
+  }
+  return 0;
+}
+"""
+
+
+def test_embedded_restart_gets_a_working_module(tmp_path):
+    import os
+    import shutil
+    import sysconfig
+
+    import numpy
+    import _accel
+
+    cc = shutil.which("cc") or shutil.which("gcc")
+    libdir, library = sysconfig.get_config_var("LIBDIR"), sysconfig.get_config_var("LDLIBRARY")
+    if cc is None or not sysconfig.get_config_var("Py_ENABLE_SHARED") or not library:
+        pytest.skip("needs a C compiler and a shared libpython")
+    (tmp_path / "embed.c").write_text(EMBED)
+    name = library.removeprefix("lib").removesuffix(".so")
+    build = subprocess.run(
+        [cc, str(tmp_path / "embed.c"), "-o", str(tmp_path / "embed"),
+         "-I" + sysconfig.get_paths()["include"], "-L" + libdir, "-l" + name,
+         "-Wl,-rpath," + libdir], capture_output=True, text=True)
+    if build.returncode != 0:
+        pytest.skip("cannot build an embedding program: " + build.stderr[-500:])
+    path = os.pathsep.join({os.path.dirname(_accel.__file__),
+                            os.path.dirname(os.path.dirname(numpy.__file__))})
+    proc = subprocess.run([str(tmp_path / "embed")], capture_output=True, text=True,
+                          env=dict(os.environ, PYTHONHOME=sys.base_prefix, PYTHONPATH=path),
+                          timeout=60 * TIMEOUT_FACTOR)
+    assert proc.returncode == 0, proc.stderr[-3000:]
+    # NumPy itself refuses to load in a second runtime, which the module reports as usual.
+    numpy_refused = "1.0 True PanicException Failed to access NumPy array API capsule"
+    first, *later = proc.stdout.strip().split("\n")
+    assert first == "1.0 True PanicException (4, 4)"
+    assert later in (["1.0 True PanicException (4, 4)"] * 2, [numpy_refused] * 2), proc.stdout

@@ -10,7 +10,7 @@ import sys
 
 import pytest
 
-from conftest import run_child
+from conftest import FREE_THREADED, run_child
 
 NAMES = [
     "fuzzy_equal", "fuzzy_greater_equal", "fuzzy_greater", "fuzzy_less_equal", "fuzzy_less",
@@ -124,8 +124,13 @@ print(_accel.check_weyl_coord(0.5, 0.5, 0.5))
 def test_legacy_subinterpreter_is_refused(repeat):
     proc = run_child(LEGACY)
     lines = proc.stdout.splitlines()
-    assert lines[0] == ("ImportError: PyO3 modules do not yet support subinterpreters, see "
-                        "https://github.com/PyO3/pyo3/issues/576")
+    if FREE_THREADED:
+        # CPython refuses single-phase modules in every subinterpreter of a free-threaded build,
+        # with its own message, before the module runs.
+        assert lines[0] == "ImportError: module _accel does not support loading in subinterpreters"
+    else:
+        assert lines[0] == ("ImportError: PyO3 modules do not yet support subinterpreters, see "
+                            "https://github.com/PyO3/pyo3/issues/576")
     assert lines[1] == "True"
 
 
@@ -150,7 +155,8 @@ def test_kernels_stay_free_of_python_and_of_the_frame():
 
 
 def _method_flags(f):
-    method_def = ctypes.c_void_p.from_address(id(f) + 2 * ctypes.sizeof(ctypes.c_void_p))
+    # PyCFunctionObject: the object header (larger on free-threaded builds), then the definition.
+    method_def = ctypes.c_void_p.from_address(id(f) + object.__basicsize__)
     return ctypes.c_int.from_address(method_def.value + 2 * ctypes.sizeof(ctypes.c_void_p)).value
 
 
@@ -163,6 +169,8 @@ def test_vectorcall_flags_and_specialised_call(acc, name):
          "        except BaseException: pass", ns)
     ns["loop"]()
     ns["loop"]()
+    if FREE_THREADED and sys.version_info < (3, 14):
+        return  # the free-threaded 3.13 interpreter does not specialise calls
     ops = [i.opname for i in dis.get_instructions(ns["loop"], adaptive=True)]
     assert "CALL_BUILTIN_FAST_WITH_KEYWORDS" in ops
 

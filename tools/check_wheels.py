@@ -67,16 +67,17 @@ def main():
     wanted = {"cp" + v.replace(".", "") for v in args.python}
     seen, problems = set(), []
     for whl in sorted(pathlib.Path(args.folder).glob(f"*_{args.arch}.whl")):
-        m = re.search(r"-(cp3\d+)-cp3\d+d?-(\S+)\.whl$", whl.name)
-        if m is None or m.group(1) not in wanted:
+        # The free-threaded ABI is its own wheel: cp313-cp313t, asked for as 3.13t.
+        m = re.search(r"-cp(3\d+)-cp3\d+(t?)d?-(\S+)\.whl$", whl.name)
+        if m is None or "cp" + m.group(1) + m.group(2) not in wanted:
             continue
-        seen.add(m.group(1))
-        if tag not in m.group(2).split("."):
+        version = m.group(1) + m.group(2)
+        seen.add("cp" + version)
+        if tag not in m.group(3).split("."):
             problems.append(f"{whl.name}: not tagged {tag}")
         with tempfile.TemporaryDirectory() as tmp, zipfile.ZipFile(whl) as z:
             [so] = [n for n in z.namelist() if n.startswith("_accel") and n.endswith(".so")]
-            if not re.fullmatch(rf"_accel\.cpython-{m.group(1)[2:]}d?-{args.arch}-linux-gnu\.so",
-                                so):
+            if not re.fullmatch(rf"_accel\.cpython-{version}d?-{args.arch}-linux-gnu\.so", so):
                 problems.append(f"{whl.name}: module named {so}")
             found, summary = check(z.extract(so, tmp), ceilings)
         print(f"{whl.name}: {summary}")

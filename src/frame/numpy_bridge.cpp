@@ -6,17 +6,13 @@
 #include "frame/convert.hpp"
 #include "frame/numpy_api.hpp"
 #include "frame/panic.hpp"
+#include "frame/process.hpp"
 #include "frame/seam.hpp"
 #include "weyl/unitary.hpp"
 
 namespace accel {
 
 namespace {
-
-// Process-wide caches, filled together once on success and never released.
-PyObject* api_capsule = nullptr;
-void** api_table = nullptr;
-PyTypeObject* container_type = nullptr;
 
 // The owner of an array's buffer: the array keeps it as its base.
 struct SliceContainer {
@@ -89,14 +85,14 @@ PyType_Spec container_spec = {
     PyErr_PrintEx(0);
     fault("failed to create type object for PySliceContainer");
   }
-  if (container_type == nullptr) {
-    container_type = reinterpret_cast<PyTypeObject*>(type.release());
-  }
-  return container_type;
+  auto* candidate = reinterpret_cast<PyTypeObject*>(type.get());
+  PyTypeObject* won = process.owner_type.publish(candidate);
+  if (won == candidate) (void)type.release();
+  return won;
 }
 
 inline PyTypeObject* container_type_or_fault() {
-  if (PyTypeObject* type = seam::cached(container_type, "container_type")) [[likely]]
+  if (PyTypeObject* type = seam::cached(process.owner_type.get(), "container_type")) [[likely]]
     return type;
   return create_container_type_or_fault();
 }
@@ -135,9 +131,7 @@ const char* find_core_module_or_fault() {
   return major >= 2 ? "numpy._core" : "numpy.core";
 }
 
-[[noreturn]] void fault_capsule(Ref error) {
-  fault(Text("Failed to access NumPy array API capsule: ") + render_error(error.get()));
-}
+constexpr char kCapsuleFault[] = "Failed to access NumPy array API capsule";
 
 [[noreturn]] void fault_capsule_refused(const char* why) {
   fault(Text("Failed to access NumPy array API capsule: ") + why);
@@ -149,7 +143,7 @@ const char* find_core_module_or_fault() {
 void** checked_table_or_fault(PyObject* capsule) {
   if (!PyType_IsSubtype(Py_TYPE(capsule), &PyCapsule_Type)) {
     type_mismatch_or_fault(capsule, "PyCapsule");
-    fault_capsule(take_error_or_fault());
+    return fault_with_error(kCapsuleFault, take_error_or_fault());
   }
   // NumPy's capsule has no name; a capsule with one belongs to something else.
   const char* name = PyCapsule_GetName(capsule);
@@ -174,27 +168,31 @@ void** checked_table_or_fault(PyObject* capsule) {
   return table;
 }
 
-// Imports NumPy and reads its C-API table on first use; faults when that is impossible. Only a
-// complete success is cached, so a failed attempt is made again from the start next time.
+// Imports NumPy and reads its C-API table on first use; faults when that is impossible (null
+// when an interrupt arrived meanwhile). Only a complete success is cached, so a failed attempt
+// is made again from the start next time.
 [[gnu::noinline, gnu::cold]] void** load_numpy_table_or_fault() {
   const char* core = find_core_module_or_fault();
-  if (core == nullptr) fault_capsule(take_error_or_fault());
+  if (core == nullptr) return fault_with_error(kCapsuleFault, take_error_or_fault());
   Ref multiarray_name = Ref::steal(PyUnicode_FromFormat("%s.multiarray", core));
   if (!multiarray_name) fault_api_failed();
   Ref multiarray = Ref::steal(seam::import(multiarray_name.get()));
-  if (!multiarray) fault_capsule(take_error_or_fault());
+  if (!multiarray) return fault_with_error(kCapsuleFault, take_error_or_fault());
   Ref capsule = attr(multiarray.get(), "_ARRAY_API");
-  if (!capsule) fault_capsule(take_error_or_fault());
+  if (!capsule) return fault_with_error(kCapsuleFault, take_error_or_fault());
   void** table = checked_table_or_fault(capsule.get());
-  if (api_table == nullptr) {
-    api_capsule = capsule.release();
-    api_table = table;
+  if (table == nullptr) return nullptr;
+  // Racing first calls all read the same module's capsule: whichever publishes first, the table
+  // is the same, and the capsule kept is the winner's.
+  if (process.numpy_table.publish(table) == table &&
+      process.numpy_capsule.publish(capsule.get()) == capsule.get()) {
+    (void)capsule.release();
   }
-  return api_table;
+  return table;
 }
 
 inline void** numpy_table_or_fault() {
-  if (void** table = seam::cached(api_table, "numpy")) [[likely]]
+  if (void** table = seam::cached(process.numpy_table.get(), "numpy")) [[likely]]
     return table;
   return load_numpy_table_or_fault();
 }
@@ -205,7 +203,8 @@ Ref unitary_owner_or_fault(double*& buffer) {
   PyTypeObject* type = container_type_or_fault();
   Ref owner = Ref::steal(seam::alloc_object(type));
   if (!owner) {
-    fault(Text("Failed to create slice container: ") + render_error(take_error_or_fault().get()));
+    fault_with_error("Failed to create slice container", take_error_or_fault());
+    return Ref();
   }
   constexpr std::size_t bytes = kUnitaryEntries * 2 * sizeof(double);
   void* p = seam::mem_malloc(bytes);
@@ -222,6 +221,7 @@ Ref unitary_owner_or_fault(double*& buffer) {
 
 PyObject* unitary_array_or_fault(Ref owner, double* buffer) {
   void** table = numpy_table_or_fault();
+  if (table == nullptr) return nullptr;
   auto* array_type = static_cast<PyTypeObject*>(table[numpy::kArrayTypeSlot]);
   auto descr_from_type = reinterpret_cast<numpy::DescrFromType>(table[numpy::kDescrFromTypeSlot]);
   auto new_from_descr = reinterpret_cast<numpy::NewFromDescr>(table[numpy::kNewFromDescrSlot]);

@@ -1,10 +1,13 @@
 // PanicException and the two roads back to Python: pending errors and internal faults.
 #include "frame/panic.hpp"
 
+#include <cstring>
 #include <exception>
 #include <utility>
 
+#include "frame/process.hpp"
 #include "frame/seam.hpp"
+#include "frame/unwind.hpp"
 
 namespace accel {
 
@@ -18,9 +21,6 @@ constexpr char kPanicDoc[] =
     "Like SystemExit, this exception is derived from BaseException so that\n"
     "it will typically propagate all the way through the stack and cause the\n"
     "Python interpreter to exit.\n";
-
-// Created on first need and kept for the life of the process.
-PyObject* panic_class = nullptr;
 
 // UTF-8 text of a str; lone surrogates become U+FFFD instead of failing.
 bool utf8_lossy(PyObject* str, Text& out) {
@@ -43,20 +43,22 @@ bool utf8_lossy(PyObject* str, Text& out) {
   return true;
 }
 
-// repr() of an object as text, or a placeholder when repr itself fails.
-Text repr_text(PyObject* obj) {
-  Text out;
+// repr() of an object as text; a placeholder when repr raises an Exception. Anything else
+// (KeyboardInterrupt, SystemExit) is left pending and false is returned.
+bool repr_text(PyObject* obj, Text& out) {
   Ref r = Ref::steal(PyObject_Repr(obj));
-  if (!r || !utf8_lossy(r.get(), out)) {
-    PyErr_Clear();
-    out = "<unprintable object>";
-  }
-  return out;
+  if (r && utf8_lossy(r.get(), out)) return true;
+  if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) return false;
+  PyErr_Clear();
+  out = "<unprintable object>";
+  return true;
 }
 
 // The banner, then the exception printed with its traceback, then its str() as the message of
-// the resumed fault: the order in which a reader of standard error expects them.
-[[noreturn]] void fault_resuming_panic(Ref exc) {
+// the resumed fault: the order in which a reader of standard error expects them. When str()
+// raises something that is not an Exception (an interrupt), that is returned instead: it is the
+// call's ordinary failure.
+Ref resume_panic_or_fault(Ref exc) {
   static const char banner[] =
       "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
       "Python stack trace below:\n";
@@ -66,6 +68,9 @@ Text repr_text(PyObject* obj) {
   Text message;
   Ref s = Ref::steal(PyObject_Str(exc.get()));
   if (!s || !utf8_lossy(s.get(), message)) {
+    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) {
+      return Ref::steal(PyErr_GetRaisedException());
+    }
     PyErr_Clear();
     message = "Unwrapped panic from Python code";
   }
@@ -75,13 +80,15 @@ Text repr_text(PyObject* obj) {
 // The class, created on first need; null with the creation's error set when it cannot be made
 // (for example near the recursion limit), so that a later fault tries again.
 PyObject* panic_type() {
-  if (panic_class != nullptr) return panic_class;
+  if (PyObject* cls = process.panic_class.get()) return cls;
   Ref cls = Ref::steal(
       seam::exception_class("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException));
   if (!cls) return nullptr;
-  // Creating a class can run Python code; another thread may have won meanwhile.
-  if (panic_class == nullptr) panic_class = cls.release();
-  return panic_class;
+  // Another thread may have won meanwhile (creating a class can run Python code, and
+  // free-threaded builds run in parallel): the first one published is the class.
+  PyObject* won = process.panic_class.publish(cls.get());
+  if (won == cls.get()) (void)cls.release();
+  return won;
 }
 
 // Raises PanicException(message). If the class or the message cannot be created, the error
@@ -93,10 +100,6 @@ void raise_panic(const Text& message) {
   if (!text) return;
   PyErr_SetObject(cls, text.get());
 }
-
-// The message of the fault the entry path caught, kept between its catch and raise_caught, which
-// take turns under the interpreter lock with no Python code in between.
-Text caught_message;
 
 }  // namespace
 
@@ -112,8 +115,9 @@ Ref take_error_or_fault() {
     exc = PyErr_GetRaisedException();
   }
   // Only an exact PanicException is resumed; the class cannot exist before the first fault.
-  if (panic_class != nullptr && Py_TYPE(exc) == reinterpret_cast<PyTypeObject*>(panic_class)) {
-    fault_resuming_panic(Ref::steal(exc));
+  PyObject* panic = process.panic_class.get();
+  if (panic != nullptr && Py_TYPE(exc) == reinterpret_cast<PyTypeObject*>(panic)) [[unlikely]] {
+    return resume_panic_or_fault(Ref::steal(exc));
   }
   return Ref::steal(exc);
 }
@@ -128,27 +132,28 @@ void fault_api_failed(std::source_location loc) {
   fault("Python API call failed", loc);
 }
 
-Text render_error(PyObject* exc) {
-  if (exc == nullptr) return Text("<no exception>");
-  Text out = "type: " + repr_text(reinterpret_cast<PyObject*>(Py_TYPE(exc)));
-  out += ", value: " + repr_text(exc);
-  Ref tb = Ref::steal(PyException_GetTraceback(exc));
-  out += ", traceback: " + (tb ? repr_text(tb.get()) : Text("None"));
-  return out;
+Failure fault_with_error(const char* prefix, Ref error, std::source_location loc) {
+  if (!error) return {};
+  Text type, value, traceback = "None";
+  Ref tb = Ref::steal(PyException_GetTraceback(error.get()));
+  if (!repr_text(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), type) ||
+      !repr_text(error.get(), value) || (tb && !repr_text(tb.get(), traceback))) {
+    return {};
+  }
+  fault(prefix + (": type: " + type) + ", value: " + value + ", traceback: " + traceback, loc);
 }
 
 void keep_caught(const Fault& caught) noexcept {
-  fault_caught();
-  caught_message = caught.message;
+  fault_caught(caught.message.data(), caught.message.size());
 }
 
 void keep_caught(const std::exception& error) noexcept {
-  fault_caught();
-  caught_message = error.what();
+  const char* what = error.what();
+  fault_caught(what, std::strlen(what));
 }
 
 PyObject* raise_caught() {
-  Text message = std::exchange(caught_message, Text());
+  Text message = take_caught_message();
   // A thread that the interpreter ends meanwhile unwinds through here: only the module's own
   // exceptions are caught.
   try {

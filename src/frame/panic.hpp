@@ -13,7 +13,10 @@ namespace accel {
 // a fault say so by their name: fault..., or ..._or_fault.
 struct Failure {
   constexpr operator bool() const noexcept { return false; }
-  constexpr operator PyObject*() const noexcept { return nullptr; }
+  template <class T>
+  constexpr operator T*() const noexcept {
+    return nullptr;
+  }
 };
 
 // Sets `type` with the message as its value.
@@ -21,7 +24,7 @@ Failure set_error(PyObject* type, const char* message);
 
 // After a CPython call reported failure: takes the pending exception (a SystemError when none is
 // pending). A PanicException coming back from Python code is printed with a banner and resumed
-// as a fault carrying its str().
+// as a fault carrying its str() (unless str() raises an interrupt, which is then the error).
 Ref take_error_or_fault();
 
 // The same, leaving the error pending: the ordinary failure of the calling routine.
@@ -31,8 +34,12 @@ Failure pending_error_or_fault();
 [[noreturn, gnu::cold]] void fault_api_failed(
     std::source_location loc = std::source_location::current());
 
-// Renders an exception for a fault message: its type, its repr and its traceback.
-Text render_error(PyObject* exc);
+// Faults with `prefix`, ": " and a rendering of `error` (its type, its repr and its traceback).
+// Rendering runs Python code: when it raises something that is not an Exception (an interrupt),
+// that is left pending instead and the call fails the ordinary way. A null `error` (its taking
+// already failed the ordinary way) fails the same way.
+[[gnu::cold]] Failure fault_with_error(const char* prefix, Ref error,
+                                       std::source_location loc = std::source_location::current());
 
 // The entry path's handlers for what a call threw, run inside the catch: keep the message of a
 // fault (or of a standard exception) for raise_caught. No Python code runs here.

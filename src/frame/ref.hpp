@@ -15,14 +15,6 @@ namespace accel {
 // noexcept: a thread ended inside a finaliser must unwind through here.
 [[gnu::noinline]] void release_owned(PyObject* p);
 
-// Releases what release_owned deferred while this thread unwound; called by the entry path with
-// the lock held and no exception in flight.
-void release_deferred();
-
-// Bracket a fault's unwinding: called as it is thrown and as the entry path catches it.
-void fault_thrown() noexcept;
-void fault_caught() noexcept;
-
 // Owns one strong reference (or nothing). Move-only; every release goes through release_owned,
 // except for immortal objects, whose reference count never changes.
 class Ref {

@@ -113,6 +113,7 @@ struct ComplexMatrix {
     return with_floats<F>(args, nargs, kwnames, [](double a, double b, double c) {
       double* buffer;
       Ref owner = unitary_owner_or_fault(buffer);
+      if (!owner) return static_cast<PyObject*>(nullptr);
       Fill(buffer, a, b, c);
       return unitary_array_or_fault(std::move(owner), buffer);
     });

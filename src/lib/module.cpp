@@ -4,6 +4,7 @@
 
 #include "frame/convert.hpp"
 #include "frame/panic.hpp"
+#include "frame/process.hpp"
 #include "frame/seam.hpp"
 #include "lib/table.hpp"
 
@@ -22,12 +23,6 @@ PyModuleDef module_def = {
     nullptr,
     nullptr,
 };
-
-// The interpreter that first initialised the module; -1 until then.
-std::atomic<std::int64_t> recorded_interpreter{-1};
-
-// The created module, kept for the rest of the process.
-PyObject* module_cache = nullptr;
 
 constexpr int kApiVersion = 1013;
 
@@ -56,8 +51,7 @@ bool add_function_or_fault(PyObject* module, PyMethodDef* def) {
   }
   if (!PyList_Check(all.get())) return type_mismatch_or_fault(all.get(), "PyList");
   if (seam::list_append(all.get(), name.get()) < 0) {
-    fault(Text("could not append __name__ to __all__: ") +
-          render_error(take_error_or_fault().get()));
+    return fault_with_error("could not append __name__ to __all__", take_error_or_fault());
   }
 
   if (PyObject_SetAttr(module, name.get(), function.get()) < 0) return pending_error_or_fault();
@@ -77,29 +71,49 @@ bool refuses_single_phase_modules(PyInterpreterState* interp) {
 #endif
 }
 
+// Run by Py_FinalizeEx as the runtime ends: what the module created belongs to that runtime, so
+// an embedding program that starts CPython again gets a fresh module, not the dead one.
+void forget_runtime_objects() {
+  forget_runtime();
+  forget_parameter_names();
+}
+
 PyObject* create_module_or_fault() {
   PyInterpreterState* interp = PyInterpreterState_Get();
   std::int64_t id = PyInterpreterState_GetID(interp);
   if (id == -1) return pending_error_or_fault();
-  if (recorded_interpreter.load() == -1 && refuses_single_phase_modules(interp)) {
+  if (process.interpreter.load() == -1 && refuses_single_phase_modules(interp)) {
     return set_error(PyExc_ImportError,
                      "module _accel does not support loading in subinterpreters");
   }
   std::int64_t recorded = -1;
-  if (!recorded_interpreter.compare_exchange_strong(recorded, id) && recorded != id) {
+  if (!process.interpreter.compare_exchange_strong(recorded, id) && recorded != id) {
     return set_error(PyExc_ImportError,
                      "PyO3 modules do not yet support subinterpreters, see "
                      "https://github.com/PyO3/pyo3/issues/576");
   }
-  if (module_cache != nullptr) return Py_NewRef(module_cache);
+  // The first initialisation of a runtime arranges for its objects to be forgotten at its end.
+  if (recorded == -1 && Py_AtExit(forget_runtime_objects) < 0) {
+    process.interpreter.store(-1);
+    return set_error(PyExc_ImportError,
+                     "_accel cannot register its exit handler: the Py_AtExit table is full");
+  }
+  if (PyObject* cached = process.module.get()) return Py_NewRef(cached);
 
   Ref module = Ref::steal(PyModule_Create2(&module_def, kApiVersion));
   if (!module) return pending_error_or_fault();
+#ifdef Py_GIL_DISABLED
+  // Calls share nothing mutable but what ProcessState publishes safely.
+  if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) {
+    return pending_error_or_fault();
+  }
+#endif
   for (PyMethodDef& def : function_table()) {
     if (!add_function_or_fault(module.get(), &def)) return nullptr;
   }
-  if (module_cache == nullptr) module_cache = module.release();
-  return Py_NewRef(module_cache);
+  PyObject* won = process.module.publish(module.get());
+  if (won == module.get()) (void)module.release();
+  return Py_NewRef(won);
 }
 
 }  // namespace

@@ -44,29 +44,27 @@ constexpr Function only_xx_rot_fn{"only_xx_rot", {"_a", "b", "c"}, 3, Floats<onl
 constexpr Function canonical_unitary_fn{
     "canonical_unitary", {"a", "b", "c"}, 3, ComplexMatrix<fill_canonical_unitary>{}};
 
-PyMethodDef table[] = {
-    method<fuzzy_equal_fn>(),
-    method<fuzzy_greater_equal_fn>(),
-    method<fuzzy_greater_fn>(),
-    method<fuzzy_less_equal_fn>(),
-    method<fuzzy_less_fn>(),
-    method<check_weyl_coord_fn>(),
-    method<optimal_can_gate_duration_fn>(),
-    method<mirror_weyl_coord_fn>(),
-    method<sort_two_ints_fn>(),
-    method<sort_two_floats_fn>(),
-    method<sort_two_objs_fn>(),
-    method<synth_cost_by_cx_fn>(),
-    method<synth_cost_by_sqisw_fn>(),
-    method<synth_cost_by_b_fn>(),
-    method<only_xx_rot_fn>(),
-    method<canonical_unitary_fn>(),
+// The one list of the module's functions, in registration order.
+template <const auto&... F>
+struct Declared {
+  static inline PyMethodDef methods[] = {method<F>()...};
+  static void forget_names() noexcept { (forget_interned_names<F>(), ...); }
 };
+
+using Functions =
+    Declared<fuzzy_equal_fn, fuzzy_greater_equal_fn, fuzzy_greater_fn, fuzzy_less_equal_fn,
+             fuzzy_less_fn, check_weyl_coord_fn, optimal_can_gate_duration_fn, mirror_weyl_coord_fn,
+             sort_two_ints_fn, sort_two_floats_fn, sort_two_objs_fn, synth_cost_by_cx_fn,
+             synth_cost_by_sqisw_fn, synth_cost_by_b_fn, only_xx_rot_fn, canonical_unitary_fn>;
 
 }  // namespace
 
 std::span<PyMethodDef> function_table() {
-  return table;
+  return Functions::methods;
+}
+
+void forget_parameter_names() noexcept {
+  Functions::forget_names();
 }
 
 }  // namespace accel

@@ -10,4 +10,7 @@ namespace accel {
 // Method definitions that live for the rest of the process, in registration order.
 std::span<PyMethodDef> function_table();
 
+// Drops the functions' interned parameter names (they die with the runtime that made them).
+void forget_parameter_names() noexcept;
+
 }  // namespace accel

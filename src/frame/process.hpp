@@ -1,0 +1,73 @@
+// Everything the module creates at most once per process, in one place.
+//
+// Each value is filled on first need (the module at import, the PanicException class on the first
+// fault, NumPy's table and the owner type on the first array, a function's parameter names on its
+// first keyword call) and then only read. Threads may race to fill one, on free-threaded builds
+// truly in parallel and on the others whenever creation runs Python code: each racer builds its
+// candidate and publishes it with a compare-and-swap (release); the first wins, later racers drop
+// theirs and use the winner; readers load with acquire, so they see the object complete.
+//
+// Nothing here is ever released. When an embedding program finalizes the runtime and starts a new
+// one, the objects die with the old runtime: forget_runtime() drops the pointers (without touching
+// the objects) as the runtime ends, and the new runtime fills everything afresh.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace accel {
+
+// One pointer filled at most once.
+template <class T>
+class Published {
+ public:
+  T* get() const noexcept { return p_.load(std::memory_order_acquire); }
+  // Publishes `candidate` unless another thread did first; returns the one that is published.
+  T* publish(T* candidate) noexcept {
+    T* expected = nullptr;
+    if (p_.compare_exchange_strong(expected, candidate, std::memory_order_acq_rel,
+                                   std::memory_order_acquire)) {
+      return candidate;
+    }
+    return expected;
+  }
+  void forget() noexcept { p_.store(nullptr, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<T*> p_{nullptr};
+};
+
+struct ProcessState {
+  // The interpreter that first initialised the module (PyInterpreterState_GetID); -1 until then.
+  std::atomic<std::int64_t> interpreter{-1};
+  // The module object, returned again by every later initialisation in that interpreter.
+  Published<PyObject> module;
+  // The PanicException class.
+  Published<PyObject> panic_class;
+  // NumPy's C-API table; the capsule that holds it is kept so that the table stays valid.
+  Published<void*> numpy_table;
+  Published<PyObject> numpy_capsule;
+  // The PySliceContainer type, owner of every array's buffer.
+  Published<PyTypeObject> owner_type;
+};
+
+inline constinit ProcessState process;
+
+// A function's parameter names as interned str, compared by identity with the keyword names of a
+// call (so a relaxed load is enough for a reader). One array per declared function.
+template <const auto& F>
+inline constinit std::atomic<PyObject*> interned_names[F.count] = {};
+
+template <const auto& F>
+void forget_interned_names() noexcept {
+  for (auto& name : interned_names<F>) name.store(nullptr, std::memory_order_relaxed);
+}
+
+// Drops every pointer of ProcessState; run as the runtime that made them ends. The interned names
+// are per function, so their owner (the function table) forgets them.
+void forget_runtime() noexcept;
+
+}  // namespace accel

@@ -1,0 +1,38 @@
+// A fault between its throw and the entry path's catch: each thread keeps the bookkeeping of its
+// own, so faults in several threads at once never meet.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <atomic>
+#include <cstddef>
+
+#include "frame/text.hpp"
+
+namespace accel {
+
+// How many threads are unwinding a fault right now. Every release reads it: while it is 0, as it
+// nearly always is, a release is a plain decrement and no thread-local state is looked up.
+inline std::atomic<int> faults_in_flight{0};
+
+// Called as a fault is thrown: from here until the entry path catches it, this thread defers its
+// releases (a finaliser must not run while the fault unwinds).
+void fault_thrown() noexcept;
+
+// When this thread is unwinding a fault, keeps `p` for release_deferred and returns true.
+// The list grows as needed: no release is ever dropped.
+bool defer_if_unwinding(PyObject* p);
+
+// Called in the entry path's catch: this thread's fault has arrived; keeps its message.
+void fault_caught(const char* message, std::size_t length) noexcept;
+
+// After the catch, with the lock held and nothing in flight: the kept message, once.
+Text take_caught_message();
+
+// After the catch: releases what this thread deferred, each exactly once, newest first. The list
+// is taken off the thread before its first release, so a finaliser that faults again has a list
+// of its own, which its own entry path drains.
+void release_deferred();
+
+}  // namespace accel

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Free-threaded CPython 3.13 (3.13t), built from Debian's python3.13 source package and kept
+# outside any clone, as the chroots are.
+#   tools/freethreaded.sh ensure [tsan]  build the interpreter if missing (about 4 minutes on 2
+#                                        cores; with tsan, a second one configured
+#                                        --with-thread-sanitizer: about 20 minutes)
+#   tools/freethreaded.sh path [tsan]    print the interpreter's path (fails if it is not built)
+# Only the upstream tarball of the source package is used (Debian's patches assume Debian's
+# layout). forky carries 3.13.15 and trixie 3.13.5; sid's 3.13 and every 3.14/3.15 source
+# package answered 404 when this was written, so the first that fetches wins.
+# ACCEL_FT_ROOT (tools/common.sh) is where they live.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/common.sh
+root=$ACCEL_FT_ROOT
+suites=(forky trixie)
+say() { echo "freethreaded: $*" >&2; }
+
+prefix() { if [ "${1:-}" = tsan ]; then echo "$root/3.13t-tsan"; else echo "$root/3.13t"; fi; }
+
+mirror() {
+  local m
+  m=$(grep -rhvE '^[[:space:]]*#' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null |
+    grep -oE 'https?://[^ ]*/debian/?' | grep -v security | head -1) || true
+  echo "${m:-http://deb.debian.org/debian}"
+}
+
+# Downloads the source package into $root/src with an apt state of its own; prints the tarball.
+fetch() {
+  local state=$root/apt suite tarball
+  tarball=$(ls "$root"/src/python3.13_*.orig.tar.xz 2>/dev/null | head -1) || true
+  if [ -n "$tarball" ]; then echo "$tarball"; return; fi
+  mkdir -p "$state/lists/partial" "$root/src"
+  for suite in "${suites[@]}"; do
+    say "fetching the python3.13 source package from Debian $suite"
+    echo "deb-src $(mirror) $suite main" >"$state/sources.list"
+    local opts=(-o "Dir::Etc::SourceList=$state/sources.list" -o Dir::Etc::SourceParts=/nonexistent
+      -o "Dir::State::Lists=$state/lists" -o Acquire::Check-Valid-Until=false)
+    if apt-get "${opts[@]}" update -qq >/dev/null 2>&1 &&
+      (cd "$root/src" && apt-get "${opts[@]}" source --download-only -qq python3.13 >/dev/null 2>&1); then
+      ls "$root"/src/python3.13_*.orig.tar.xz | head -1
+      return
+    fi
+    say "Debian $suite did not serve it"
+  done
+  say "no python3.13 source package could be fetched"
+  return 1
+}
+
+ensure() {
+  local kind=${1:-} dest build tarball log flags=(--disable-gil --without-ensurepip)
+  dest=$(prefix "$kind")
+  if [ -x "$dest/bin/python3.13t" ]; then return; fi
+  [ "$kind" != tsan ] || flags+=(--with-thread-sanitizer)
+  tarball=$(fetch)
+  build=$root/build-${kind:-plain}
+  log=$root/build-${kind:-plain}.log
+  rm -rf "$build" "$dest"
+  mkdir -p "$build"
+  tar -xf "$tarball" -C "$build" --strip-components=1
+  say "building CPython $(basename "$tarball" | sed 's/.*_\(.*\)\.orig.*/\1/') ${flags[*]} into $dest"
+  say "  (about $([ "$kind" = tsan ] && echo 20 || echo 4) minutes on 2 cores; output in $log)"
+  local start=$SECONDS
+  if ! (cd "$build" && ./configure -q --prefix="$dest" "${flags[@]}" &&
+    make -s -j"$(nproc)" && make -s install) >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    say "the build failed; the whole output is in $log"
+    return 1
+  fi
+  # Its venvs get pip from the ensurepip wheel that the tarball bundles.
+  "$dest/bin/python3.13t" -c 'import sys; sys.exit(sys._is_gil_enabled())'
+  rm -rf "$build"
+  say "built in $((SECONDS - start)) s: $dest/bin/python3.13t"
+}
+
+cmd=${1:-}
+[ $# -gt 0 ] && shift
+case "$cmd" in
+  ensure) ensure "$@" ;;
+  path)
+    p=$(prefix "${1:-}")/bin/python3.13t
+    [ -x "$p" ] || { say "not built: run tools/freethreaded.sh ensure ${1:-}"; exit 2; }
+    echo "$p" ;;
+  *) echo "usage: tools/freethreaded.sh ensure|path [tsan]" >&2; exit 2 ;;
+esac
