@@ -17,7 +17,7 @@ import _accel
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
-from run import instructions  # noqa: E402
+from counts import instructions  # noqa: E402
 
 XY = ("1.0, 2.0", "a=1.0, b=2.0")
 ABC = ("0.3, 0.2, 0.1", "a=0.3, b=0.2, c=0.1")

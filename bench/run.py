@@ -19,11 +19,9 @@ import gc
 import math
 import os
 import random
-import re
 import statistics
 import subprocess
 import sys
-import sysconfig
 import timeit
 
 import numpy as np
@@ -33,7 +31,9 @@ import _accel
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
+import overhead  # noqa: E402
 import python_twin  # noqa: E402
+from counts import instructions  # noqa: E402
 
 FUZZY = ["fuzzy_equal", "fuzzy_greater_equal", "fuzzy_greater", "fuzzy_less_equal", "fuzzy_less"]
 THREE = ["check_weyl_coord", "only_xx_rot", "synth_cost_by_cx", "synth_cost_by_sqisw",
@@ -81,7 +81,7 @@ def check_flags():
     makes CPython skip its specialised call path for builtins."""
     for name in _accel.__all__:
         f = getattr(_accel, name)
-        method_def = ctypes.c_void_p.from_address(id(f) + 2 * ctypes.sizeof(ctypes.c_void_p))
+        method_def = ctypes.c_void_p.from_address(id(f) + object.__basicsize__)
         flags = ctypes.c_int.from_address(method_def.value + 2 * ctypes.sizeof(ctypes.c_void_p))
         if flags.value != 0x82:
             sys.exit(f"{name}: flags {flags.value:#x}, expected 0x82")
@@ -140,36 +140,6 @@ def ratio(samples, a, b):
     rs = sorted(x / y for x, y in zip(samples[a], samples[b]))
     q = statistics.quantiles(rs, n=4) if len(rs) > 1 else [rs[0]] * 3
     return statistics.median(rs), q[0], q[2]
-
-
-COUNT_RUN = """
-import itertools, math, sys
-if "np." in {call!r}:
-    import numpy as np
-sys.path[:0] = {paths!r}
-import {module} as M
-def loop(n):
-    for _ in itertools.repeat(None, n):
-        {call}
-loop(200)
-loop({n})
-"""
-
-
-def instructions(call, module, paths, n=20000):
-    """Instructions per call: callgrind totals over n and 2n calls, differenced."""
-    totals = []
-    for k in (n, 2 * n):
-        code = COUNT_RUN.format(paths=paths, module=module, call=call, n=k)
-        # NumPy's idle OpenBLAS threads would otherwise be counted too.
-        proc = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
-                               sys.executable, "-c", code], capture_output=True, text=True,
-                              env=dict(os.environ, PYTHONHASHSEED="0", OPENBLAS_NUM_THREADS="1"))
-        found = re.search(r"Collected : (\d+)", proc.stderr)
-        if proc.returncode != 0 or not found:
-            return None
-        totals.append(int(found.group(1)))
-    return (totals[1] - totals[0]) / n
 
 
 def main():
@@ -242,7 +212,6 @@ def main():
             cells.append("")
         print("| " + " | ".join(cells) + " |")
     if not args.no_instructions:
-        import overhead
         floor_lines, floor_misses = overhead.table(args.floor_calls)
         print()
         print("instructions per call over the floor (bench/floor):")

@@ -58,6 +58,24 @@ def run_child(code, env=None, check=True, timeout=120):
     return proc
 
 
+def pytest_configure(config):
+    # Registered here rather than in pyproject.toml, so that a copy of tests/ run against an
+    # installed module knows it too.
+    config.addinivalue_line(
+        "markers", "source_tree: reads the source tree; -m 'not source_tree' tests an installed "
+                   "copy alone")
+
+
+def _built_with_injection():
+    """Asks the module itself: a test build fails a tuple's creation while ACCEL_INJECT says so."""
+    proc = run_child("import _accel; _accel.mirror_weyl_coord(0.5, 0, 0)",
+                     env={"ACCEL_INJECT": "tuple"}, check=False)
+    return proc.returncode != 0 and "Python API call failed" in proc.stderr
+
+
+INJECTION_BUILD = _built_with_injection()
+
+
 def pytest_sessionfinish(session, exitstatus):
     """A free-threaded run fails if anything turned the GIL on. With ACCEL_LSAN_CHECK set (a
     sanitizer run), report leaks now, while the interpreter and its modules are still alive, so

@@ -253,7 +253,9 @@ for name in _accel.__all__:
 
 def test_keyword_names_that_are_not_str_are_unexpected():
     got = lines(child(NON_STR_NAMES))
-    assert len(got) == 48 and all(line.endswith(" ok") for line in got), got
+    import _accel
+    assert len(got) == 3 * len(_accel.__all__), got
+    assert all(line.endswith(" ok") for line in got), got
 
 
 CAPSULES = """

@@ -143,6 +143,7 @@ def test_isolated_subinterpreter_is_refused(repeat):
     assert lines[1] == "True"
 
 
+@pytest.mark.source_tree
 def test_kernels_stay_free_of_python_and_of_the_frame():
     root = os.path.join(os.path.dirname(__file__), "..", "src")
     kernel_files = [os.path.join(root, d, f) for d in ("compare", "weyl", "synth")
@@ -180,3 +181,38 @@ def test_debug_interpreter_gets_a_debug_build(acc):
     # Py_DEBUG keeps reference totals through these helpers; a release build never calls them.
     symbols = _elf("--dyn-syms", acc.__file__)
     assert "_Py_NegativeRefcount" in symbols or "RefTotal" in symbols
+
+
+def _source(*parts):
+    return os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), *parts)
+
+
+@pytest.mark.source_tree
+def test_hand_kept_lists_cover_the_module(acc):
+    """The lists that must be kept by hand beside the function table (the model, the twins, the
+    differential, the benchmark's floor rows) fail here when a function is added without them."""
+    import re
+
+    sys.path[:0] = [_source("bench"), _source("tools")]
+    try:
+        import differential
+        import model
+        import overhead
+        import python_twin
+        import random
+        from test_fuzz_binder import SIGS
+    finally:
+        del sys.path[:2]
+    names = set(acc.__all__)
+    with open(_source("bench", "twin", "twin.cpp")) as f:
+        nanobind = set(re.findall(r'm\.def\(\s*"(\w+)"', f.read()))
+    lists = {
+        "tests: NAMES": set(NAMES), "tests: SIGNATURES": set(SIGNATURES),
+        "tests/test_fuzz_binder.py": set(SIGS),
+        "tests/model.py": {n for n in names if hasattr(model, n)} | {"sort_two_objs"},
+        "bench/python_twin.py": {n for n in names if hasattr(python_twin, n)},
+        "bench/twin/twin.cpp": nanobind,
+        "bench/overhead.py": {row[0] for row in overhead.ROWS},
+        "tools/differential.py": {c[0] for c in differential.cases(random.Random(1))},
+    }
+    assert {where: sorted(names - have) for where, have in lists.items() if names - have} == {}

@@ -52,6 +52,7 @@ def test_stubs_match_the_module():
     assert proc.returncode == 0, proc.stdout + proc.stderr
 
 
+@pytest.mark.source_tree
 @needs_mypy
 def test_usage_example_type_checks():
     proc = run(sys.executable, "-m", "mypy", "--strict", "--no-incremental",
@@ -99,6 +100,7 @@ def test_license_ships_in_both_distributions(dists):
         assert any(n.endswith("/LICENSE") for n in t.getnames())
 
 
+@pytest.mark.source_tree
 @packaging
 def test_sdist_of_a_used_checkout_holds_what_a_clone_holds(tmp_path_factory):
     # Venvs and build trees hold folders named like the project's own (src, stubs): none of it
@@ -158,12 +160,14 @@ def readme_block(marker):
         return f.read().split(f"<!-- {marker} -->\n```" , 1)[1].split("\n", 1)[1].split("```\n", 1)[0]
 
 
+@pytest.mark.source_tree
 def test_readme_usage_example_runs_as_shown():
     proc = run(sys.executable, "-c", readme_block("usage"))
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout == readme_block("usage output")
 
 
+@pytest.mark.source_tree
 def test_readme_shows_the_demo_output():
     proc = run(sys.executable, os.path.join(ROOT, "examples", "demo.py"))
     assert proc.returncode == 0, proc.stderr

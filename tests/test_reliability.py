@@ -38,7 +38,8 @@ KEYS = (abs, boom, reentrant)
 OWNER = type(acc.canonical_unitary(0, 0, 0).base)
 WATCHED = (F, BAD, A_LIST, B_LIST, *KEYS, OWNER)
 
-PATHS = [
+# One success path or more for every function (a test checks that none is missing).
+SUCCESS = [
     lambda: acc.fuzzy_equal(1.0, 2.0),
     lambda: acc.fuzzy_greater_equal(a=1.0, b=F, atol=0.5),
     lambda: acc.fuzzy_greater(1, 2, None),
@@ -55,7 +56,8 @@ PATHS = [
     lambda: acc.synth_cost_by_b(0.5, 0.25, 0.0),
     lambda: acc.only_xx_rot(F, 0.0, 0.0),
     lambda: acc.canonical_unitary(0.3, 0.2, F),
-    # error paths
+]
+ERRORS = [
     lambda: acc.fuzzy_equal(),
     lambda: acc.fuzzy_equal(1.0, 2.0, 3.0, 4.0),
     lambda: acc.fuzzy_equal(1.0, x=F),
@@ -138,7 +140,12 @@ def test_leaking_control_is_detected():
     assert blocks > BLOCK_SLACK or sys.getallocatedblocks() == 0  # 0: the malloc allocator
 
 
-SUCCESS = PATHS[:16]
+PATHS = SUCCESS + ERRORS
+
+
+def test_success_paths_cover_every_function():
+    called = {name for path in SUCCESS for name in path.__code__.co_names}
+    assert set(acc.__all__) <= called
 
 
 def snapshot(results):

@@ -1,4 +1,4 @@
-// The sixteen functions over the module's own kernels, bound the way nanobind users bind them.
+// The module's functions over the module's own kernels, bound the way nanobind users bind them.
 #include <nanobind/nanobind.h>
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/optional.h>
@@ -28,16 +28,15 @@ bool fuzzy(double a, double b, Opt atol) {
   return Pred(a, b, atol.value_or(accel::kTolerance));
 }
 
-// A kernel result, or an exception when the kernel found the coordinate not normalised.
-template <class T>
-T checked(std::optional<T> result) {
-  if (!result) throw std::domain_error("Weyl coordinate must be normalized");
-  return *result;
+// An exception when the coordinate is not normalised, as the kernels require.
+void check(double a, double b, double c) {
+  if (!accel::is_normalised(a, b, c)) throw std::domain_error("Weyl coordinate not normalized");
 }
 
-template <std::optional<double> (*Cost)(double, double, double)>
+template <double (*Cost)(double, double, double)>
 double cost(double a, double b, double c) {
-  return checked(Cost(a, b, c));
+  check(a, b, c);
+  return Cost(a, b, c);
 }
 
 NB_MODULE(accel_nb_twin, m) {
@@ -51,13 +50,15 @@ NB_MODULE(accel_nb_twin, m) {
   m.def(
       "optimal_can_gate_duration",
       [](double a, double b, double c, double gx, double gy, double gz) {
-        return checked(accel::can_gate_duration(a, b, c, gx, gy, gz));
+        check(a, b, c);
+        return accel::scaled_duration(a, b, c, gx, gy, gz);
       },
       "a"_a, "b"_a, "c"_a, "gx"_a, "gy"_a, "gz"_a);
   m.def(
       "mirror_weyl_coord",
       [](double a, double b, double c) {
-        accel::Triple t = checked(accel::mirror_weyl(a, b, c));
+        check(a, b, c);
+        accel::Triple t = accel::mirrored(a, b, c);
         return std::make_tuple(t.a, t.b, t.c);
       },
       "a"_a, "b"_a, "c"_a);
@@ -88,9 +89,9 @@ NB_MODULE(accel_nb_twin, m) {
         return swap ? std::make_tuple(b, a) : std::make_tuple(a, b);
       },
       "a"_a, "b"_a, "key"_a = nb::none());
-  m.def("synth_cost_by_cx", &cost<accel::cost_by_cx>, "a"_a, "b"_a, "c"_a);
-  m.def("synth_cost_by_sqisw", &cost<accel::cost_by_sqisw>, "a"_a, "b"_a, "c"_a);
-  m.def("synth_cost_by_b", &cost<accel::cost_by_b>, "a"_a, "b"_a, "c"_a);
+  m.def("synth_cost_by_cx", &cost<accel::cx_cost>, "a"_a, "b"_a, "c"_a);
+  m.def("synth_cost_by_sqisw", &cost<accel::sqisw_cost>, "a"_a, "b"_a, "c"_a);
+  m.def("synth_cost_by_b", &cost<accel::b_cost>, "a"_a, "b"_a, "c"_a);
   m.def("only_xx_rot", &accel::only_xx, "_a"_a, "b"_a, "c"_a);
   m.def(
       "canonical_unitary",

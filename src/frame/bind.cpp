@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "frame/convert.hpp"
-#include "frame/panic.hpp"
+#include "frame/failure.hpp"
 
 namespace accel {
 
@@ -124,7 +124,7 @@ bool bind_general_or_fault(const Parameters& params, PyObject* const* args, Py_s
   }
 
   if (nargs < params.required) {
-    const char* missing[8];
+    const char* missing[kMaxParameters];
     Py_ssize_t n = 0;
     for (Py_ssize_t i = 0; i < params.required; ++i) {
       if (slots[i] == nullptr) missing[n++] = params.names[i];

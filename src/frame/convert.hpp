@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "frame/panic.hpp"
+#include "frame/failure.hpp"
 #include "frame/seam.hpp"
 
 namespace accel {
@@ -74,14 +74,14 @@ inline PyObject* bool_result(bool value) {
 }
 
 inline Ref new_float_or_fault(double value) {
-  PyObject* obj = seam::float_from_double(value);
+  PyObject* obj = seam::injected("result") ? PyErr_NoMemory() : PyFloat_FromDouble(value);
   if (obj == nullptr) [[unlikely]]
     fault_api_failed();
   return Ref::steal(obj);
 }
 
 inline Ref new_int_or_fault(long value) {
-  PyObject* obj = seam::long_from_long(value);
+  PyObject* obj = seam::injected("result") ? PyErr_NoMemory() : PyLong_FromLong(value);
   if (obj == nullptr) [[unlikely]]
     fault_api_failed();
   return Ref::steal(obj);
@@ -89,13 +89,13 @@ inline Ref new_int_or_fault(long value) {
 
 // A tuple that takes over the given references; its items are made before the tuple.
 template <class... Items>
-inline PyObject* new_tuple_or_fault(Items... items) {
-  PyObject* tuple = seam::tuple_new(sizeof...(Items));
+inline Ref new_tuple_or_fault(Items... items) {
+  PyObject* tuple = seam::injected("tuple") ? PyErr_NoMemory() : PyTuple_New(sizeof...(Items));
   if (tuple == nullptr) [[unlikely]]
     fault_api_failed();
   Py_ssize_t i = 0;
   (PyTuple_SET_ITEM(tuple, i++, items.release()), ...);
-  return tuple;
+  return Ref::steal(tuple);
 }
 
 }  // namespace accel

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 #include "frame/seam.hpp"
 #include "frame/unwind.hpp"
@@ -74,7 +75,7 @@ void write_stderr(const char* text, std::size_t length) noexcept {
 
 void fault(Text message, SourceSite site) {
   report(message, site.file, site.line, site.column);
-  fault_resumed(std::move(message));
+  throw_fault(std::move(message));
 }
 
 void fault(Text message, std::source_location loc) {
@@ -85,9 +86,12 @@ void fault(const char* message, std::source_location loc) {
   fault(Text(message), loc);
 }
 
-void fault_resumed(Text message) {
+void throw_fault(Text message) {
   fault_thrown();
-  seam::throw_fault(std::move(message));
+  // "std_exception" throws a standard exception instead, which the entry path must also turn
+  // into PanicException.
+  if (seam::injected("std_exception")) throw std::length_error("injected standard exception");
+  throw Fault{std::move(message)};
 }
 
 void abort_at_boundary() noexcept {

@@ -27,9 +27,9 @@ struct Fault {
 [[noreturn, gnu::cold]] void fault(const char* message,
                                    std::source_location loc = std::source_location::current());
 
-// Ends the call without a report: for a fault that comes back from Python code, whose report
-// was written when it first happened.
-[[noreturn, gnu::cold]] void fault_resumed(Text message);
+// The primitive every fault is thrown through; alone (without a report) for a fault that comes
+// back from Python code, whose report was written when it first happened.
+[[noreturn, gnu::cold]] void throw_fault(Text message);
 
 // Writes a text line to standard error in one write, bypassing stdio buffering.
 void write_stderr(const char* text, std::size_t length) noexcept;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "frame/panic.hpp"
+#include "frame/failure.hpp"
 #include "frame/process.hpp"
 
 namespace accel {
@@ -15,8 +15,12 @@ namespace accel {
 // function is called (a call shape of the frame over its kernel) and, for the functions that
 // check a Weyl coordinate, the line their fault reports name ("src/lib:LINE:5"): callers match
 // on those positions, so each function keeps its own.
+// The general binder's limit: a declaration with more parameters does not compile.
+inline constexpr std::size_t kMaxParameters = 8;
+
 template <std::size_t P, class Shape>
 struct Function {
+  static_assert(P <= kMaxParameters, "the binder takes at most kMaxParameters parameters");
   static constexpr std::size_t count = P;
   const char* name;
   const char* params[P];
@@ -84,5 +88,13 @@ inline PyMethodDef method() {
   return PyMethodDef{F.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(routine)),
                      METH_FASTCALL | METH_KEYWORDS, text_signature<F>.data()};
 }
+
+// A module's functions, in registration order: the one list of them.
+template <const auto&... F>
+struct FunctionList {
+  static inline PyMethodDef methods[] = {method<F>()...};
+  // Their interned parameter names die with the runtime that made them.
+  static void forget_names() noexcept { (forget_interned_names<F>(), ...); }
+};
 
 }  // namespace accel

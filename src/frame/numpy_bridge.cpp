@@ -2,13 +2,13 @@
 #include "frame/numpy_bridge.hpp"
 
 #include <cstdio>
+#include <utility>
 
 #include "frame/convert.hpp"
+#include "frame/failure.hpp"
 #include "frame/numpy_api.hpp"
-#include "frame/panic.hpp"
 #include "frame/process.hpp"
 #include "frame/seam.hpp"
-#include "weyl/unitary.hpp"
 
 namespace accel {
 
@@ -80,7 +80,10 @@ PyType_Spec container_spec = {
 
 // Creates the class on first use; out of line, since every later call finds it cached.
 [[gnu::noinline, gnu::cold]] PyTypeObject* create_container_type_or_fault() {
-  Ref type = Ref::steal(seam::type_from_spec(&container_spec));
+  if (seam::injected("container_type")) {
+    PyErr_SetString(PyExc_RuntimeError, "injected type creation failure");
+  }
+  Ref type = Ref::steal(PyErr_Occurred() ? nullptr : PyType_FromSpec(&container_spec));
   if (!type) {
     PyErr_PrintEx(0);
     fault("failed to create type object for PySliceContainer");
@@ -92,7 +95,8 @@ PyType_Spec container_spec = {
 }
 
 inline PyTypeObject* container_type_or_fault() {
-  if (PyTypeObject* type = seam::cached(process.owner_type.get(), "container_type")) [[likely]]
+  PyTypeObject* type = process.owner_type.get();
+  if (type != nullptr && !seam::injected("container_type")) [[likely]]
     return type;
   return create_container_type_or_fault();
 }
@@ -102,10 +106,19 @@ Ref attr(PyObject* obj, const char* name) {
   return Ref::steal(PyObject_GetAttrString(obj, name));
 }
 
+// The import machinery; test builds can make it fail ("numpy").
+Ref import(PyObject* name) {
+  if (seam::injected("numpy")) {
+    PyErr_SetString(PyExc_ImportError, "injected NumPy failure");
+    return Ref();
+  }
+  return Ref::steal(PyImport_Import(name));
+}
+
 Ref import_or_fault(const char* name) {
   Ref text = Ref::steal(PyUnicode_FromString(name));
   if (!text) fault_api_failed();
-  return Ref::steal(seam::import(text.get()));
+  return import(text.get());
 }
 
 // "numpy._core" from NumPy 2 on, "numpy.core" before; null with the error set on failure.
@@ -176,7 +189,7 @@ void** checked_table_or_fault(PyObject* capsule) {
   if (core == nullptr) return fault_with_error(kCapsuleFault, take_error_or_fault());
   Ref multiarray_name = Ref::steal(PyUnicode_FromFormat("%s.multiarray", core));
   if (!multiarray_name) fault_api_failed();
-  Ref multiarray = Ref::steal(seam::import(multiarray_name.get()));
+  Ref multiarray = import(multiarray_name.get());
   if (!multiarray) return fault_with_error(kCapsuleFault, take_error_or_fault());
   Ref capsule = attr(multiarray.get(), "_ARRAY_API");
   if (!capsule) return fault_with_error(kCapsuleFault, take_error_or_fault());
@@ -192,34 +205,35 @@ void** checked_table_or_fault(PyObject* capsule) {
 }
 
 inline void** numpy_table_or_fault() {
-  if (void** table = seam::cached(process.numpy_table.get(), "numpy")) [[likely]]
+  void** table = process.numpy_table.get();
+  if (table != nullptr && !seam::injected("numpy")) [[likely]]
     return table;
   return load_numpy_table_or_fault();
 }
 
 }  // namespace
 
-Ref unitary_owner_or_fault(double*& buffer) {
+Ref complex_owner_or_fault(std::size_t entries, double*& buffer) {
   PyTypeObject* type = container_type_or_fault();
-  Ref owner = Ref::steal(seam::alloc_object(type));
+  Ref owner = Ref::steal(seam::injected("container") ? PyErr_NoMemory() : type->tp_alloc(type, 0));
   if (!owner) {
     fault_with_error("Failed to create slice container", take_error_or_fault());
     return Ref();
   }
-  constexpr std::size_t bytes = kUnitaryEntries * 2 * sizeof(double);
-  void* p = seam::mem_malloc(bytes);
+  const std::size_t bytes = entries * 2 * sizeof(double);
+  void* p = seam::injected("alloc") ? nullptr : PyMem_Malloc(bytes);
   if (p == nullptr) [[unlikely]]
     out_of_memory(bytes);
   auto* c = reinterpret_cast<SliceContainer*>(owner.get());
   c->release = release_complex;
   c->buffer = p;
-  c->length = kUnitaryEntries;
-  c->capacity = kUnitaryEntries;
+  c->length = entries;
+  c->capacity = entries;
   buffer = static_cast<double*>(p);
   return owner;
 }
 
-PyObject* unitary_array_or_fault(Ref owner, double* buffer) {
+PyObject* complex_matrix_or_fault(Ref owner, double* buffer, Py_ssize_t rows, Py_ssize_t columns) {
   void** table = numpy_table_or_fault();
   if (table == nullptr) return nullptr;
   auto* array_type = static_cast<PyTypeObject*>(table[numpy::kArrayTypeSlot]);
@@ -227,16 +241,29 @@ PyObject* unitary_array_or_fault(Ref owner, double* buffer) {
   auto new_from_descr = reinterpret_cast<numpy::NewFromDescr>(table[numpy::kNewFromDescrSlot]);
   auto set_base = reinterpret_cast<numpy::SetBaseObject>(table[numpy::kSetBaseObjectSlot]);
 
-  PyObject* descr = seam::descr_from_type(descr_from_type, numpy::kComplexDouble);
+  PyObject* descr =
+      seam::injected("descr") ? PyErr_NoMemory() : descr_from_type(numpy::kComplexDouble);
   if (descr == nullptr) fault_api_failed();
-  numpy::npy_intp dims[2] = {4, 4};
-  numpy::npy_intp strides[2] = {64, 16};
+  // Row-major complex128: an element is 16 bytes, a row `columns` elements.
+  numpy::npy_intp dims[2] = {rows, columns};
+  numpy::npy_intp strides[2] = {16 * columns, 16};
   // The array takes the descriptor over, also when it cannot be made.
-  Ref array = Ref::steal(seam::new_from_descr(new_from_descr, array_type, descr, 2, dims, strides,
-                                              buffer, numpy::kArrayWriteable));
+  if (seam::injected("array")) {  // as the real call, it takes the descriptor over
+    Ref taken = Ref::steal(std::exchange(descr, nullptr));
+    PyErr_NoMemory();
+  }
+  Ref array =
+      Ref::steal(descr == nullptr ? nullptr
+                                  : new_from_descr(array_type, descr, 2, dims, strides, buffer,
+                                                   numpy::kArrayWriteable, nullptr));
   if (!array) fault_api_failed();
   // The array takes the owner over, also when this fails.
-  if (seam::set_base_object(set_base, array.get(), owner.release()) < 0) fault_api_failed();
+  if (seam::injected("base")) {  // as the real call, it takes the owner over
+    Ref taken = std::move(owner);
+    PyErr_NoMemory();
+    fault_api_failed();
+  }
+  if (set_base(array.get(), owner.release()) < 0) fault_api_failed();
   return array.release();
 }
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "frame/convert.hpp"
-#include "frame/panic.hpp"
+#include "frame/failure.hpp"
 #include "frame/process.hpp"
 #include "frame/seam.hpp"
 #include "lib/table.hpp"
@@ -50,7 +50,8 @@ bool add_function_or_fault(PyObject* module, PyMethodDef* def) {
     if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) return pending_error_or_fault();
   }
   if (!PyList_Check(all.get())) return type_mismatch_or_fault(all.get(), "PyList");
-  if (seam::list_append(all.get(), name.get()) < 0) {
+  if (seam::injected("all_append") ? (PyErr_NoMemory(), -1)
+                                   : PyList_Append(all.get(), name.get()) < 0) {
     return fault_with_error("could not append __name__ to __all__", take_error_or_fault());
   }
 

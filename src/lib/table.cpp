@@ -2,8 +2,8 @@
 #include "lib/table.hpp"
 
 #include "compare/fuzzy.hpp"
-#include "frame/shapes.hpp"
-#include "frame/sorts.hpp"
+#include "lib/shapes.hpp"
+#include "lib/sorts.hpp"
 #include "synth/cost.hpp"
 #include "synth/duration.hpp"
 #include "weyl/chamber.hpp"
@@ -26,36 +26,31 @@ constexpr Function check_weyl_coord_fn{
 constexpr Function optimal_can_gate_duration_fn{"optimal_can_gate_duration",
                                                 {"a", "b", "c", "gx", "gy", "gz"},
                                                 6,
-                                                Floats<can_gate_duration>{},
+                                                NormalisedFloats<scaled_duration>{},
                                                 75};
 constexpr Function mirror_weyl_coord_fn{
-    "mirror_weyl_coord", {"a", "b", "c"}, 3, Floats<mirror_weyl>{}, 105};
+    "mirror_weyl_coord", {"a", "b", "c"}, 3, NormalisedFloats<mirrored>{}, 105};
 constexpr Function sort_two_ints_fn{"sort_two_ints", {"a", "b", "key"}, 2, SortNumbers<IntKind>{}};
 constexpr Function sort_two_floats_fn{
     "sort_two_floats", {"a", "b", "key"}, 2, SortNumbers<FloatKind>{}};
 constexpr Function sort_two_objs_fn{"sort_two_objs", {"a", "b", "key"}, 2, SortObjects{}};
 constexpr Function synth_cost_by_cx_fn{
-    "synth_cost_by_cx", {"a", "b", "c"}, 3, Floats<cost_by_cx>{}, 211};
+    "synth_cost_by_cx", {"a", "b", "c"}, 3, NormalisedFloats<cx_cost>{}, 211};
 constexpr Function synth_cost_by_sqisw_fn{
-    "synth_cost_by_sqisw", {"a", "b", "c"}, 3, Floats<cost_by_sqisw>{}, 235};
+    "synth_cost_by_sqisw", {"a", "b", "c"}, 3, NormalisedFloats<sqisw_cost>{}, 235};
 constexpr Function synth_cost_by_b_fn{
-    "synth_cost_by_b", {"a", "b", "c"}, 3, Floats<cost_by_b>{}, 255};
+    "synth_cost_by_b", {"a", "b", "c"}, 3, NormalisedFloats<b_cost>{}, 255};
 constexpr Function only_xx_rot_fn{"only_xx_rot", {"_a", "b", "c"}, 3, Floats<only_xx>{}};
 constexpr Function canonical_unitary_fn{
-    "canonical_unitary", {"a", "b", "c"}, 3, ComplexMatrix<fill_canonical_unitary>{}};
+    "canonical_unitary", {"a", "b", "c"}, 3, ComplexMatrix4<fill_canonical_unitary>{}};
 
 // The one list of the module's functions, in registration order.
-template <const auto&... F>
-struct Declared {
-  static inline PyMethodDef methods[] = {method<F>()...};
-  static void forget_names() noexcept { (forget_interned_names<F>(), ...); }
-};
-
 using Functions =
-    Declared<fuzzy_equal_fn, fuzzy_greater_equal_fn, fuzzy_greater_fn, fuzzy_less_equal_fn,
-             fuzzy_less_fn, check_weyl_coord_fn, optimal_can_gate_duration_fn, mirror_weyl_coord_fn,
-             sort_two_ints_fn, sort_two_floats_fn, sort_two_objs_fn, synth_cost_by_cx_fn,
-             synth_cost_by_sqisw_fn, synth_cost_by_b_fn, only_xx_rot_fn, canonical_unitary_fn>;
+    FunctionList<fuzzy_equal_fn, fuzzy_greater_equal_fn, fuzzy_greater_fn, fuzzy_less_equal_fn,
+                 fuzzy_less_fn, check_weyl_coord_fn, optimal_can_gate_duration_fn,
+                 mirror_weyl_coord_fn, sort_two_ints_fn, sort_two_floats_fn, sort_two_objs_fn,
+                 synth_cost_by_cx_fn, synth_cost_by_sqisw_fn, synth_cost_by_b_fn, only_xx_rot_fn,
+                 canonical_unitary_fn>;
 
 }  // namespace
 

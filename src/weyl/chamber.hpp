@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cmath>
-#include <optional>
 
 #include "compare/fuzzy.hpp"
 
@@ -19,16 +18,11 @@ inline bool is_normalised(double a, double b, double c) {
          fuzzy_greater_equal(b, std::fabs(c), kTolerance);
 }
 
+// The kernels below that take a coordinate expect a normalised one: their callers check with
+// is_normalised first and decide how to report a coordinate that is not.
+
 // The normalised coordinate of the same gate composed with SWAP, for a normalised (a, b, c).
 Triple mirrored(double a, double b, double c);
-
-// The same, or nothing when (a, b, c) is not normalised (the caller decides how to report that).
-// Inline, so that callers test the result's presence where it is made.
-inline std::optional<Triple> mirror_weyl(double a, double b, double c) {
-  if (!is_normalised(a, b, c)) [[unlikely]]
-    return std::nullopt;
-  return mirrored(a, b, c);
-}
 
 // Whether b and c are both zero within the tolerance; a takes no part.
 inline bool only_xx(double /*a*/, double b, double c) {

@@ -1,10 +1,9 @@
-// Call shapes over float kernels: bind, convert in parameter order, call, convert the result.
+// Call shapes that bind the kernels to the frame: how each kind of kernel is called and how its
+// result, or its failed precondition, reaches Python.
 #pragma once
 
-#include <optional>
-
-#include "frame/bind.hpp"
-#include "frame/convert.hpp"
+#include "compare/fuzzy.hpp"
+#include "frame/floats.hpp"
 #include "frame/numpy_bridge.hpp"
 #include "weyl/chamber.hpp"
 
@@ -13,53 +12,18 @@ namespace accel {
 // Ends the call with the Weyl-coordinate fault, reported at `site`.
 [[noreturn, gnu::cold]] void fault_not_normalised(SourceSite site);
 
-// Kernel results as Python objects. A kernel that checks the Weyl coordinate gives nothing when
-// it is not normalised: that is the fault, reported at the function's own line.
-template <const auto& F>
+// Kernel results as Python objects.
 inline PyObject* result_or_fault(bool value) {
   return bool_result(value);
 }
-template <const auto& F>
 inline PyObject* result_or_fault(double value) {
   return new_float_or_fault(value).release();
 }
-template <const auto& F>
 inline PyObject* result_or_fault(Triple t) {
   Ref a = new_float_or_fault(t.a);
   Ref b = new_float_or_fault(t.b);
   Ref c = new_float_or_fault(t.c);
-  return new_tuple_or_fault(std::move(a), std::move(b), std::move(c));
-}
-template <const auto& F, class T>
-inline PyObject* result_or_fault(std::optional<T> value) {
-  static_assert(F.fault_line != 0, "a kernel that checks the coordinate needs a fault line");
-  if (!value) [[unlikely]]
-    fault_not_normalised(SourceSite{"src/lib", F.fault_line, 5});
-  return result_or_fault<F>(*value);
-}
-
-// Converts the float parameters in declaration order (the first failure wins) and returns
-// body(values...). Out of line: reached only when an argument is not an exact float.
-template <const auto& F, class Body, class... Objs>
-[[gnu::noinline]] PyObject* convert_floats_then(Body body, Objs... objs) {
-  return [&]<std::size_t... I>(std::index_sequence<I...>) -> PyObject* {
-    PyObject* const slots[] = {objs...};
-    double values[sizeof...(Objs)];
-    if (!(float_arg_or_fault(slots[I], F.params[I], values[I]) && ...)) return nullptr;
-    return body(values[I]...);
-  }(std::index_sequence_for<Objs...>());
-}
-
-// Binds the float parameters and returns body(a, b, ...). When every argument is an exact float
-// the values are read with no call in between, so they stay in registers.
-template <const auto& F, class Body>
-inline PyObject* with_floats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                             Body body) {
-  return with_bound<F>(args, nargs, kwnames, [body](auto... objs) -> PyObject* {
-    if ((exact_float(objs) && ...)) [[likely]]
-      return body(PyFloat_AS_DOUBLE(objs)...);
-    return convert_floats_then<F>(body, objs...);
-  });
+  return new_tuple_or_fault(std::move(a), std::move(b), std::move(c)).release();
 }
 
 // Float parameters in, one kernel result out.
@@ -68,7 +32,23 @@ struct Floats {
   template <const auto& F>
   static PyObject* call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return with_floats<F>(args, nargs, kwnames,
-                          [](auto... values) { return result_or_fault<F>(Kernel(values...)); });
+                          [](auto... values) { return result_or_fault(Kernel(values...)); });
+  }
+};
+
+// The same for a kernel that needs a normalised Weyl coordinate (a, b, c) in its first three
+// parameters: the check runs inline ahead of the kernel, and a coordinate that fails it is the
+// fault, reported at the function's own line (callers match on those positions).
+template <auto Kernel>
+struct NormalisedFloats {
+  template <const auto& F>
+  static PyObject* call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static_assert(F.fault_line != 0, "a kernel that checks the coordinate needs a fault line");
+    return with_floats<F>(args, nargs, kwnames, [](double a, double b, double c, auto... more) {
+      if (!is_normalised(a, b, c)) [[unlikely]]
+        fault_not_normalised(SourceSite{"src/lib", F.fault_line, 5});
+      return result_or_fault(Kernel(a, b, c, more...));
+    });
   }
 };
 
@@ -107,15 +87,16 @@ struct Fuzzy {
 
 // Three floats in, a new 4x4 complex128 array out, filled by the kernel in place.
 template <void (*Fill)(double*, double, double, double)>
-struct ComplexMatrix {
+struct ComplexMatrix4 {
   template <const auto& F>
   static PyObject* call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return with_floats<F>(args, nargs, kwnames, [](double a, double b, double c) {
+    return with_floats<F>(args, nargs, kwnames, [](double a, double b, double c) -> PyObject* {
       double* buffer;
-      Ref owner = unitary_owner_or_fault(buffer);
-      if (!owner) return static_cast<PyObject*>(nullptr);
+      Ref owner = complex_owner_or_fault(4 * 4, buffer);
+      if (!owner) [[unlikely]]
+        return nullptr;
       Fill(buffer, a, b, c);
-      return unitary_array_or_fault(std::move(owner), buffer);
+      return complex_matrix_or_fault(std::move(owner), buffer, 4, 4);
     });
   }
 };

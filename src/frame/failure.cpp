@@ -1,5 +1,5 @@
 // PanicException and the two roads back to Python: pending errors and internal faults.
-#include "frame/panic.hpp"
+#include "frame/failure.hpp"
 
 #include <cstring>
 #include <exception>
@@ -74,15 +74,17 @@ Ref resume_panic_or_fault(Ref exc) {
     PyErr_Clear();
     message = "Unwrapped panic from Python code";
   }
-  fault_resumed(std::move(message));
+  throw_fault(std::move(message));
 }
 
 // The class, created on first need; null with the creation's error set when it cannot be made
 // (for example near the recursion limit), so that a later fault tries again.
 PyObject* panic_type() {
   if (PyObject* cls = process.panic_class.get()) return cls;
-  Ref cls = Ref::steal(
-      seam::exception_class("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException));
+  Ref cls = Ref::steal(seam::injected("panic_class")
+                           ? PyErr_NoMemory()
+                           : PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
+                                                       PyExc_BaseException, nullptr));
   if (!cls) return nullptr;
   // Another thread may have won meanwhile (creating a class can run Python code, and
   // free-threaded builds run in parallel): the first one published is the class.
@@ -96,7 +98,13 @@ PyObject* panic_type() {
 void raise_panic(const Text& message) {
   PyObject* cls = panic_type();
   if (cls == nullptr) return;
-  Ref text = Ref::steal(seam::panic_message(message));
+  // "raise" ends the raising itself with a fault, which must end the process.
+  if (seam::injected("raise")) fault("injected fault while raising");
+  Ref text =
+      Ref::steal(seam::injected("panic_text")
+                     ? PyErr_NoMemory()
+                     : PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
+                                            "replace"));
   if (!text) return;
   PyErr_SetObject(cls, text.get());
 }

@@ -5,6 +5,7 @@
 
 #include "compare/sort.hpp"
 #include "frame/bind.hpp"
+#include "frame/calls.hpp"
 #include "frame/convert.hpp"
 
 namespace accel {
@@ -12,9 +13,6 @@ namespace accel {
 inline bool has_key(PyObject* key) {
   return key != nullptr && key != Py_None;
 }
-
-// key(value) through the generic call with a fresh 1-tuple; null with the error set.
-Ref call_key_or_fault(PyObject* key, Ref value);
 
 // How each typed sort reads its numbers and boxes them again.
 struct FloatKind {
@@ -49,7 +47,7 @@ struct SortNumbers {
   static PyObject* pair_or_fault(std::pair<T, T> sorted) {
     Ref first = Kind::box_or_fault(sorted.first);
     Ref second = Kind::box_or_fault(sorted.second);
-    return new_tuple_or_fault(std::move(first), std::move(second));
+    return new_tuple_or_fault(std::move(first), std::move(second)).release();
   }
 
   // Converts a and b in order and orders them, by key(new number) when a key is given. Out of
@@ -62,7 +60,7 @@ struct SortNumbers {
     }
     if (!has_key(key)) return pair_or_fault(sort_two(a, b));
     auto key_of = [key](T v, T& k) {
-      Ref result = call_key_or_fault(key, Kind::box_or_fault(v));
+      Ref result = call_one_or_fault(key, Kind::box_or_fault(v));
       return result && Kind::value_or_fault(result.get(), k);
     };
     std::pair<T, T> sorted;

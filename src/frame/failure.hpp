@@ -1,4 +1,27 @@
-// The two roads of failure: ordinary Python errors and internal faults, and the entry path.
+// The failure core: the two roads of failure and the entry path that ends both.
+//
+// Every failure in a call ends as a Python exception raised from that call; nothing else reaches
+// the caller. There are two roads, and a routine's name says which it can take:
+//
+//  1. An ordinary error (a binding or conversion error, a non-callable key, an exception raised by
+//     Python code the call runs) travels back as a Python error: the routine sets it and returns
+//     `Failure` (false, or null), and its caller checks on the next line and returns in turn. The
+//     entry path finds the error set and returns null.
+//
+//  2. An internal fault (a violated kernel precondition, an object the frame cannot create, an
+//     unusable NumPy) ends the call at once: fault() writes the fault report to standard error and
+//     throw_fault() throws a `Fault`, which only the entry path catches. Meanwhile the handles
+//     being unwound defer their releases (unwind.hpp). The entry path then raises PanicException
+//     with the fault's message, the one place where "panic" is a name: the Python class.
+//
+// Names: a routine named fault...() always ends the call with a fault; one named ..._or_fault()
+// can take either road (it returns its result, or Failure with an error set, or faults); any
+// other routine takes the ordinary road only, or cannot fail. Constructors of new references
+// return a `Ref`.
+//
+// An abort ends the process instead, with its text on standard error: a fault that escapes the
+// entry path's own bookkeeping ("uncaught panic at ffi boundary") and a failed native allocation
+// ("memory allocation of N bytes failed"). Nothing else aborts.
 #pragma once
 
 #include <exception>
@@ -8,9 +31,7 @@
 
 namespace accel {
 
-// The one convention for ordinary failures: a routine sets the Python error and returns false
-// (or null), and its caller checks on the next line. Routines that can also end the call with
-// a fault say so by their name: fault..., or ..._or_fault.
+// What a routine on the ordinary road returns when it failed: false, or a null pointer.
 struct Failure {
   constexpr operator bool() const noexcept { return false; }
   template <class T>

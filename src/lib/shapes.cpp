@@ -1,5 +1,5 @@
 // The fault of the kernels that require a normalised Weyl coordinate.
-#include "frame/shapes.hpp"
+#include "lib/shapes.hpp"
 
 namespace accel {
 
