@@ -5,8 +5,12 @@
 #                                 pytest)
 #   ./dev.sh bench [ARGS]         build, install into a venv and run the benchmark
 #   ./dev.sh overhead             the same for its instruction counts over the floor only
-#   ./dev.sh wheels [X.Y...]      manylinux x86-64 wheels into wheelhouse/ (default: 3.12 to 3.15;
-#                                 root, for the sid chroot that provides 3.14 and 3.15)
+#   ./dev.sh fuzz SECONDS         the coverage-guided fuzzer (fuzz/harness.py) on its instrumented
+#                                 build: replays fuzz/corpus, then fuzzes that long on one core;
+#                                 fails with a reproducer's path on any finding
+#   ./dev.sh fuzz 0 FILE          replays one input, with everything it writes shown
+#   ./dev.sh wheels [X.Y...]      manylinux x86-64 wheels into wheelhouse/ (default: 3.12, 3.13,
+#                                 3.13t, 3.14, 3.15; root, for the sid chroot of 3.14 and 3.15)
 #   ./dev.sh arm64 wheels|test    manylinux aarch64 wheels, and their suites under emulation
 #                                 (root; see tools/arm64.sh)
 # A re-run with no change to src/, stubs/, CMakeLists.txt or pyproject.toml (and the same
@@ -20,12 +24,29 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source tools/common.sh
 
+usage() {
+  echo "usage: ./dev.sh demo | test [pytest args] | bench [args] | overhead [args]" >&2
+  echo "       | fuzz SECONDS [FILE] | wheels [X.Y...] | arm64 ensure|wheels|test [X.Y...]" >&2
+  exit 2
+}
+say() { echo "dev.sh: $*" >&2; }
+
 case "${1:-}" in
   wheels) shift; exec tools/wheels.sh "$@" ;;
   arm64) shift; exec tools/arm64.sh "$@" ;;
+  demo | test | bench | overhead) ;;
+  fuzz)
+    # The instrumented build: clang (Debian's clang-19 unless CXX names another) with ASan,
+    # UBSan and libFuzzer's coverage, fault injection on, for a CPython that atheris has wheels
+    # for.
+    [[ "${2:-}" =~ ^[0-9]+$ ]] || usage
+    export CXX=${CXX:-clang++-19} ACCEL_FUZZ=ON ACCEL_FAULT_INJECTION=ON PYTHON=${PYTHON:-3.12}
+    if ! command -v "$CXX" >/dev/null || [ ! -e "$("$CXX" -print-file-name=libclang_rt.asan-x86_64.so)" ]; then
+      say "installing clang-19 and its sanitizer runtimes (Debian packages; about 1 minute)"
+      apt-get update -qq && apt-get install -y -qq clang-19 libclang-rt-19-dev >/dev/null
+    fi ;;
+  *) usage ;;
 esac
-
-say() { echo "dev.sh: $*" >&2; }
 
 py=$(find_python)
 tag=$(python_tag "$py")
@@ -34,18 +55,21 @@ variant=""  # instrumented builds and debug interpreters get their own venv and 
   variant="$variant-dbg"
 [ "${ACCEL_SANITIZE:-OFF}" = ON ] && variant="$variant-san"
 [ "${ACCEL_TSAN:-OFF}" = ON ] && variant="$variant-tsan"
+[ "${ACCEL_FUZZ:-OFF}" = ON ] && variant="$variant-fuzz"
 [ "${ACCEL_FAULT_INJECTION:-OFF}" = ON ] && variant="$variant-inject"
 [ "${ACCEL_COVERAGE:-OFF}" = ON ] && variant="$variant-cov"
 venv=".venv-$tag$variant"
 vpy="$venv/bin/python"
 export ACCEL_WERROR="${ACCEL_WERROR:-OFF}" ACCEL_SANITIZE="${ACCEL_SANITIZE:-OFF}" ACCEL_TSAN="${ACCEL_TSAN:-OFF}"
 export ACCEL_FAULT_INJECTION="${ACCEL_FAULT_INJECTION:-OFF}" ACCEL_COVERAGE="${ACCEL_COVERAGE:-OFF}"
+export ACCEL_FUZZ="${ACCEL_FUZZ:-OFF}"
 
 # What the installed module was built from: the interpreter, the options and the contents of
 # everything the build reads.
 fingerprint() {
   {
     echo "$py $ACCEL_WERROR $ACCEL_SANITIZE $ACCEL_TSAN $ACCEL_FAULT_INJECTION $ACCEL_COVERAGE"
+    echo "$ACCEL_FUZZ ${CXX:-}"
     find src stubs CMakeLists.txt pyproject.toml -type f ! -path '*/__pycache__/*' -print0 |
       sort -z | xargs -0 sha256sum
   } | sha256sum | cut -d' ' -f1
@@ -111,7 +135,46 @@ case "$cmd" in
     export PATH="$PWD/$venv/bin:$PATH"  # the venv's cmake builds the floor module
     say "running bench/overhead.py"
     exec "$vpy" bench/overhead.py "$@" ;;
-  *)
-    echo "usage: ./dev.sh demo|test|bench|overhead [args] | wheels [X.Y...] | arm64 wheels|test [X.Y...]" >&2
-    exit 2 ;;
+  fuzz)
+    seconds=$1
+    mapfile -t requirements < <(test_requirements "$py")
+    prepare atheris==3.1.0 "${requirements[@]}"
+    work=build/fuzz
+    mkdir -p "$work/corpus"
+    # libFuzzer from the compiler's own runtime as a shared library, preloaded ahead of the
+    # sanitizer runtime: the module's coverage counters register with it when the module loads
+    # (the sanitizer runtime's no-op defaults would otherwise take them), and atheris uses it.
+    asan=$("$CXX" -print-file-name=libclang_rt.asan-x86_64.so)
+    libfuzzer=$work/libfuzzer-$(basename "$CXX").so
+    if [ ! -e "$libfuzzer" ]; then
+      "$CXX" -shared -o "$libfuzzer" -Wl,--whole-archive \
+        "$(dirname "$asan")/libclang_rt.fuzzer_no_main-x86_64.a" -Wl,--no-whole-archive -lpthread
+    fi
+    # Python is not instrumented: the runtimes are preloaded, malloc sees every allocation, and
+    # the module's fault reports stay out of libFuzzer's log (-close_fd_mask=2); the harness
+    # writes its own findings to $ACCEL_FUZZ_LOG.
+    export LD_PRELOAD="$PWD/$libfuzzer $asan" PYTHONMALLOC=malloc
+    export ASAN_OPTIONS="detect_leaks=0:verify_asan_link_order=0"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    export ACCEL_FUZZ_LOG=$PWD/$work/findings.log
+    rm -f "$ACCEL_FUZZ_LOG"
+    if [ "$seconds" = 0 ]; then
+      [ $# -ge 2 ] || usage
+      say "replaying $2"
+      exec "$vpy" fuzz/harness.py "$2"
+    fi
+    say "replaying fuzz/corpus ($(ls fuzz/corpus | wc -l) inputs), then fuzzing for $seconds s on one core"
+    status=0
+    "$vpy" fuzz/harness.py -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
+      -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus" fuzz/corpus \
+      2>"$work/libfuzzer.log" || status=$?
+    grep -E "INITED|DONE" "$work/libfuzzer.log" | sed 's/^/  libFuzzer: /' >&2 || true
+    if [ "$status" != 0 ]; then
+      tail -n 30 "$work/libfuzzer.log" >&2
+      [ ! -s "$ACCEL_FUZZ_LOG" ] || { say "the harness found:"; cat "$ACCEL_FUZZ_LOG" >&2; }
+      reproducer=$(ls -t "$work"/crash-* "$work"/timeout-* "$work"/oom-* 2>/dev/null | head -1)
+      say "FINDING: reproduce with ./dev.sh fuzz 0 ${reproducer:-<see $work/libfuzzer.log>}"
+      exit 1
+    fi
+    say "no finding in $seconds s; new inputs are in $work/corpus (fuzz/corpus is not changed)" ;;
 esac

@@ -108,11 +108,7 @@ def model_call(fname, args, kwargs):
         else:
             values.append(slot)
     if kinds.endswith("K") and values[2] is not None:
-        if fname == "sort_two_objs" and not callable(values[2]):
-            raise TypeError("key argument must be a callable")
-        if not callable(values[2]):
-            raise TypeError(f"'{type(values[2]).__name__}' object is not callable")
-        return None  # key results are covered elsewhere; only the binding is modelled
+        return keyed(fname, *values)
     if fname.startswith("sort_two_"):
         a, b = values[:2]
         if fname == "sort_two_objs":
@@ -121,6 +117,31 @@ def model_call(fname, args, kwargs):
     if fname == "canonical_unitary":
         return None
     return getattr(model, fname)(*values)
+
+
+def keyed(fname, a, b, key):
+    """The sorts with a key: key(b) < key(a) swaps the objects; the typed sorts key a new number
+    each and take (a, b) only when ka < kb. Key results convert without an argument prefix."""
+    if fname == "sort_two_objs":
+        if not callable(key):
+            raise TypeError("key argument must be a callable")
+        ka, kb = key(a), key(b)
+        return (b, a) if kb < ka else (a, b)
+    if not callable(key):
+        raise TypeError(f"'{type(key).__name__}' object is not callable")
+    convert = (lambda x: math.ldexp(x, 0)) if fname == "sort_two_floats" else int32_value
+    ka = convert(key(a))
+    kb = convert(key(b))
+    return (a, b) if ka < kb else (b, a)
+
+
+def int32_value(x):
+    v = operator.index(x)
+    if not -2 ** 63 <= v < 2 ** 63:
+        raise OverflowError("Python int too large to convert to C long")
+    if not -2 ** 31 <= v < 2 ** 31:
+        raise OverflowError("out of range integral type conversion attempted")
+    return v
 
 
 VALUES = st.one_of(
