@@ -13,6 +13,8 @@
 #                                 3.13t, 3.14, 3.15; root, for the sid chroot of 3.14 and 3.15)
 #   ./dev.sh arm64 wheels|test    manylinux aarch64 wheels, and their suites under emulation
 #                                 (root; see tools/arm64.sh)
+#   ./dev.sh release              every wheel and the sdist into dist/, checked, with SHA256SUMS
+#                                 (root; see tools/release.sh)
 # A re-run with no change to src/, stubs/, CMakeLists.txt or pyproject.toml (and the same
 # options) skips the build and the installs.
 # PYTHON picks the interpreter: a path, a command or a version (3.13t: the free-threaded build of
@@ -25,15 +27,21 @@ cd "$(dirname "$0")"
 source tools/common.sh
 
 usage() {
-  echo "usage: ./dev.sh demo | test [pytest args] | bench [args] | overhead [args]" >&2
-  echo "       | fuzz SECONDS [FILE] | wheels [X.Y...] | arm64 ensure|wheels|test [X.Y...]" >&2
-  exit 2
+  {
+    echo "usage: ./dev.sh demo | test [pytest args] | bench [args] | overhead [args]"
+    echo "       | fuzz SECONDS [FILE] | wheels [X.Y...] | arm64 ensure|wheels|test [X.Y...]"
+    echo "       | release"
+    echo "(the comment at the top of dev.sh says what each does)"
+  } >&"${1:-2}"
+  exit "${2:-2}"
 }
 say() { echo "dev.sh: $*" >&2; }
 
 case "${1:-}" in
   wheels) shift; exec tools/wheels.sh "$@" ;;
   arm64) shift; exec tools/arm64.sh "$@" ;;
+  release) exec tools/release.sh ;;
+  -h | --help | help) usage 1 0 ;;
   demo | test | bench | overhead) ;;
   fuzz)
     # The instrumented build: clang (Debian's clang-19 unless CXX names another) with ASan,
@@ -157,7 +165,7 @@ case "$cmd" in
     export ASAN_OPTIONS="detect_leaks=0:verify_asan_link_order=0"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     export ACCEL_FUZZ_LOG=$PWD/$work/findings.log
-    rm -f "$ACCEL_FUZZ_LOG"
+    rm -f "$ACCEL_FUZZ_LOG" "$work"/crash-* "$work"/timeout-* "$work"/oom-*
     if [ "$seconds" = 0 ]; then
       [ $# -ge 2 ] || usage
       say "replaying $2"
@@ -172,7 +180,8 @@ case "$cmd" in
     if [ "$status" != 0 ]; then
       tail -n 30 "$work/libfuzzer.log" >&2
       [ ! -s "$ACCEL_FUZZ_LOG" ] || { say "the harness found:"; cat "$ACCEL_FUZZ_LOG" >&2; }
-      reproducer=$(ls -t "$work"/crash-* "$work"/timeout-* "$work"/oom-* 2>/dev/null | head -1)
+      reproducer=$(ls -t "$work"/crash-* "$work"/timeout-* "$work"/oom-* 2>/dev/null | head -1) ||
+        true
       say "FINDING: reproduce with ./dev.sh fuzz 0 ${reproducer:-<see $work/libfuzzer.log>}"
       exit 1
     fi

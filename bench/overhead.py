@@ -44,7 +44,7 @@ ROWS += [
 
 def build_floor():
     """Builds bench/floor into build/ and returns the folder holding the module."""
-    tag = f"py{sys.version_info[0]}.{sys.version_info[1]}"
+    tag = f"py{sys.version_info[0]}.{sys.version_info[1]}{sys.abiflags}"
     ninja = shutil.which("ninja") is not None
     # one build tree per generator: CMake refuses to switch generators in a tree
     build = os.path.join(ROOT, "build", f"bench-floor-{tag}{'-ninja' if ninja else ''}")
@@ -68,7 +68,14 @@ def table(calls):
                                           (floor, "accel_floor", f"M.{floor}({fargs})")):
                     if (key, form) not in jobs:
                         jobs[(key, form)] = pool.submit(instructions, call, module, paths, calls)
-        counts = {k: j.result() for k, j in jobs.items()}
+        # A line per function as its counts arrive: the whole table takes minutes.
+        print(f"overhead: counting {len(jobs)} calls under callgrind, two runs each "
+              f"(about 10 s a call on this machine's cores)", file=sys.stderr, flush=True)
+        counts = {}
+        for i, (f, _, floor, _, _) in enumerate(ROWS, 1):
+            for key in [(f, "pos"), (f, "kw"), (floor, "pos"), (floor, "kw")]:
+                counts[key] = jobs[key].result()
+            print(f"overhead: {f} counted ({i}/{len(ROWS)})", file=sys.stderr, flush=True)
     lines = ["| function | floor | positional: accel / floor / over | keyword: accel / floor / "
              "over | gate |", "|---|---|---|---|---|"]
     misses = []

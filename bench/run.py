@@ -131,6 +131,7 @@ def measure(table, modules, rounds, target):
             random.Random(r).shuffle(keys)
             for k in keys:
                 samples[k].append(timers[k].timeit(numbers[k]) / numbers[k])
+            print(f"bench: round {r + 1}/{rounds} timed", file=sys.stderr, flush=True)
     finally:
         gc.enable()
     return samples
@@ -159,6 +160,8 @@ def main():
     table = rows()
     print(f"CPython {sys.version.split()[0]}, NumPy {np.__version__}, {args.rounds} rounds; "
           f"ratios are medians of per-round ratios [middle half]", flush=True)
+    print(f"bench: timing {len(table)} rows in {args.rounds} interleaved rounds", file=sys.stderr,
+          flush=True)
     samples = measure(table, modules, args.rounds, args.target_ms / 1000)
 
     counts = {}
@@ -175,7 +178,12 @@ def main():
                 jobs[(i, "floor")] = pool.submit(instructions, floor, "_accel", paths)
                 if twin is not None:
                     jobs[(i, "nanobind")] = pool.submit(instructions, call, "accel_nb_twin", paths)
-            counts = {k: f.result() for k, f in jobs.items()}
+            print(f"bench: counting {len(jobs)} calls under callgrind (about 10 s each)",
+                  file=sys.stderr, flush=True)
+            for n, (k, f) in enumerate(jobs.items(), 1):
+                counts[k] = f.result()
+                if n % 10 == 0 or n == len(jobs):
+                    print(f"bench: {n}/{len(jobs)} counted", file=sys.stderr, flush=True)
 
     head = ["function", "form", "ns/call", "floor", "vs floor", "goal", "vs nanobind",
             "vs Python", "instr/call (accel / floor / nanobind)"]

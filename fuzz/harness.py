@@ -109,8 +109,20 @@ class Name(str):
         raise (KeyboardInterrupt if self.startswith("k") else ValueError)("name")
 
 
-def value(fdp):
-    kind = fdp.ConsumeIntInRange(0, 8)
+def value(fdp, made):
+    """One argument; `made` holds the numbers made so far in this input, so that equal, negated
+    and equal-magnitude pairs (the ties of the orderings) come often."""
+    kind = fdp.ConsumeIntInRange(0, 9)
+    if kind == 9 and made:
+        number = fdp.PickValueInList(made)
+        return fdp.PickValueInList([number, -number, abs(number), type(number)(number)])
+    out = plain_or_hostile(fdp, kind, made)
+    if type(out) in (int, float):
+        made.append(out)
+    return out
+
+
+def plain_or_hostile(fdp, kind, made):
     if kind == 0:
         return struct.unpack("<d", struct.pack("<Q", fdp.ConsumeInt(8) & (2 ** 64 - 1)))[0]
     if kind == 1:
@@ -128,7 +140,14 @@ def value(fdp):
         return fdp.PickValueInList(WRONG)
     if kind == 6:
         return fdp.PickValueInList(KEYS)
-    return Hostile(fdp.ConsumeIntInRange(0, 6), value(fdp) if fdp.ConsumeBool() else 0.25)
+    return Hostile(fdp.ConsumeIntInRange(0, 6), value(fdp, made) if fdp.ConsumeBool() else 0.25)
+
+
+def tie(fdp, made):
+    """Two numbers of one magnitude and a key the model covers: the orderings' ties."""
+    x = value(fdp, made)
+    y = fdp.PickValueInList([x, -x, abs(x)]) if type(x) in (int, float) else x
+    return [x, y, fdp.PickValueInList(KEYS)]
 
 
 def keyword(fdp, params):
@@ -161,11 +180,17 @@ def TestOneInput(data):
     fdp = atheris.FuzzedDataProvider(data)
     name, params = fdp.PickValueInList(FUNCTIONS)
     f = getattr(_accel, name)
-    args = [value(fdp) for _ in range(fdp.ConsumeIntInRange(0, len(params) + 1))]
+    made = []
+    if params[-1] == "key=None" and fdp.ConsumeIntInRange(0, 2) == 2:
+        args = tie(fdp, made)
+    else:
+        args = [value(fdp, made) for _ in range(fdp.ConsumeIntInRange(0, len(params) + 1))]
     keys = [keyword(fdp, params) for _ in range(fdp.ConsumeIntInRange(0, 3))]
-    kwvalues = [value(fdp) for _ in keys]
+    kwvalues = [value(fdp, made) for _ in keys]
     shape = fdp.ConsumeIntInRange(0, 2)
-    points = [p for p in POINTS if fdp.ConsumeProbability() < 0.05]
+    # One input in ten injects a failure; an input whose bytes ran out (which reads as zeros)
+    # injects none.
+    points = [fdp.PickValueInList(POINTS)] if fdp.ConsumeIntInRange(0, 9) == 9 else []
     plain = not points and all(type(v) in (float, int, bool) or any(v is k for k in KEYS)
                                for v in args + kwvalues)
     watched = [v for v in args + kwvalues if sys.getrefcount(v) < 1 << 20]

@@ -139,7 +139,7 @@ def test_wheel_installs_into_fresh_venv(dists, tmp_path):
                "print(_accel.synth_cost_by_cx(0.5, 0, 0), _accel.canonical_unitary(0, 0, 0).shape,"
                " m.version('weylgate-accel'))", cwd=str(tmp_path))
     assert proc.returncode == 0, proc.stderr
-    assert proc.stdout.split() == ["1.0", "(4,", "4)", "0.1.0"]
+    assert proc.stdout.split() == ["1.0", "(4,", "4)", project_version()]
     site = run(py, "-c", "import sysconfig; print(sysconfig.get_paths()['platlib'])").stdout
     assert os.path.exists(os.path.join(site.strip(), "_accel-stubs", "__init__.pyi"))
 
@@ -155,8 +155,21 @@ def test_sdist_builds_without_numpy(dists, tmp_path):
     assert list((tmp_path / "w").glob("*.whl"))
 
 
-def readme_block(marker):
-    with open(os.path.join(ROOT, "README.md")) as f:
+def project_version():
+    import tomllib
+
+    with open(os.path.join(ROOT, "pyproject.toml"), "rb") as f:
+        return tomllib.load(f)["project"]["version"]
+
+
+@pytest.mark.source_tree
+def test_changelog_describes_the_version():
+    with open(os.path.join(ROOT, "CHANGELOG.md")) as f:
+        assert f"\n## {project_version()}\n" in f.read()
+
+
+def readme_block(marker, doc="README.md"):
+    with open(os.path.join(ROOT, doc)) as f:
         return f.read().split(f"<!-- {marker} -->\n```" , 1)[1].split("\n", 1)[1].split("```\n", 1)[0]
 
 
@@ -171,4 +184,4 @@ def test_readme_usage_example_runs_as_shown():
 def test_readme_shows_the_demo_output():
     proc = run(sys.executable, os.path.join(ROOT, "examples", "demo.py"))
     assert proc.returncode == 0, proc.stderr
-    assert readme_block("demo output") == proc.stdout
+    assert readme_block("demo output", os.path.join("docs", "development.md")) == proc.stdout

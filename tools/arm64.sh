@@ -58,6 +58,7 @@ ensure() {
     mkdir -p "$(dirname "$root")"
     debootstrap --foreign --arch=arm64 --variant=minbase \
       --include="$(IFS=,; echo "${include[*]},ca-certificates")" sid "$root" >/dev/null
+    say "  the first stage is in; the second runs under emulation (most of the time)"
     chroot "$root" /debootstrap/debootstrap --second-stage >/dev/null
     touch "$root/.accel-complete"
   fi

@@ -33,7 +33,7 @@ struct Function {
 struct Parameters {
   const char* function;
   const char* const* names;
-  std::atomic<PyObject*>* interned;
+  NameSlot* interned;
   Py_ssize_t count;
   Py_ssize_t required;
 };
