@@ -165,12 +165,13 @@ case "$cmd" in
     export ASAN_OPTIONS="detect_leaks=0:verify_asan_link_order=0"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     export ACCEL_FUZZ_LOG=$PWD/$work/findings.log
-    rm -f "$ACCEL_FUZZ_LOG" "$work"/crash-* "$work"/timeout-* "$work"/oom-*
+    rm -f "$ACCEL_FUZZ_LOG"
     if [ "$seconds" = 0 ]; then
       [ $# -ge 2 ] || usage
       say "replaying $2"
       exec "$vpy" fuzz/harness.py "$2"
     fi
+    rm -f "$work"/crash-* "$work"/timeout-* "$work"/oom-*
     say "replaying fuzz/corpus ($(ls fuzz/corpus | wc -l) inputs), then fuzzing for $seconds s on one core"
     status=0
     "$vpy" fuzz/harness.py -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
