@@ -442,13 +442,15 @@ EMBED = r"""
 int main(void) {
   for (int round = 0; round < 3; ++round) {
     Py_Initialize();
+    // NumPy only in the first runtime: NumPy 2 refuses a second one, and with NumPy 1 CPython
+    // 3.12's own _datetime crashes when it is initialised again.
+    PyRun_SimpleString(round == 0 ? "ROUND = 0" : "ROUND = 1");
     if (PyRun_SimpleString(
             "import _accel as A\n"
             "print(A.synth_cost_by_cx(0.5, 0, 0), A.fuzzy_equal(a=1.0, b=1.0), end=' ')\n"
             "try: A.mirror_weyl_coord(1, 0, 0)\n"
             "except BaseException as e: print(type(e).__name__, end=' ')\n"
-            "try: print(A.canonical_unitary(0, 0, 0).shape)\n"
-            "except BaseException as e: print(str(e).split(':')[0])\n") != 0)
+            "print(A.canonical_unitary(0, 0, 0).shape if ROUND == 0 else '')\n") != 0)
       return 1;
     if (Py_FinalizeEx() < 0) return 2;
   }
@@ -483,8 +485,6 @@ def test_embedded_restart_gets_a_working_module(tmp_path):
                           env=dict(os.environ, PYTHONHOME=sys.base_prefix, PYTHONPATH=path),
                           timeout=60 * TIMEOUT_FACTOR)
     assert proc.returncode == 0, proc.stderr[-3000:]
-    # NumPy itself refuses to load in a second runtime, which the module reports as usual.
-    numpy_refused = "1.0 True PanicException Failed to access NumPy array API capsule"
-    first, *later = proc.stdout.strip().split("\n")
-    assert first == "1.0 True PanicException (4, 4)"
-    assert later in (["1.0 True PanicException (4, 4)"] * 2, [numpy_refused] * 2), proc.stdout
+    assert proc.stdout.split("\n") == ["1.0 True PanicException (4, 4)",
+                                        "1.0 True PanicException ", "1.0 True PanicException ",
+                                        ""], proc.stdout
