@@ -5,6 +5,10 @@
 #                                        cores; with tsan, a second one configured
 #                                        --with-thread-sanitizer: about 20 minutes)
 #   tools/freethreaded.sh path [tsan]    print the interpreter's path (fails if it is not built)
+#   tools/freethreaded.sh venv [tsan]    print a venv of it, kept beside it, with what the threaded
+#                                        tests need (NumPy, pytest, Hypothesis) and the module's
+#                                        build backend; made once (pip under ThreadSanitizer
+#                                        takes minutes)
 # Only the upstream tarball of the source package is used (Debian's patches assume Debian's
 # layout). forky carries 3.13.15 and trixie 3.13.5; sid's 3.13 and every 3.14/3.15 source
 # package answered 404 when this was written, so the first that fetches wins.
@@ -73,13 +77,34 @@ ensure() {
   say "built in $((SECONDS - start)) s: $dest/bin/python3.13t"
 }
 
+venv() {
+  local kind=${1:-} dir py
+  ensure "$kind"
+  dir=$(prefix "$kind")-venv
+  py=$(prefix "$kind")/bin/python3.13t
+  if [ ! -e "$dir/.accel-ready" ]; then
+    say "creating $dir (once; several minutes under ThreadSanitizer)"
+    rm -rf "$dir"
+    "$py" -m venv "$dir" >/dev/null
+    if ! TSAN_OPTIONS="exitcode=0 report_bugs=0" "$dir/bin/python" -m pip install -q \
+      --disable-pip-version-check --only-binary=:all: numpy pytest 'hypothesis>=6.100' \
+      scikit-build-core >"$dir.log" 2>&1; then
+      tail -n 20 "$dir.log" >&2
+      return 1
+    fi
+    touch "$dir/.accel-ready"
+  fi
+  echo "$dir"
+}
+
 cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
   ensure) ensure "$@" ;;
+  venv) venv "$@" ;;
   path)
     p=$(prefix "${1:-}")/bin/python3.13t
     [ -x "$p" ] || { say "not built: run tools/freethreaded.sh ensure ${1:-}"; exit 2; }
     echo "$p" ;;
-  *) echo "usage: tools/freethreaded.sh ensure|path [tsan]" >&2; exit 2 ;;
+  *) echo "usage: tools/freethreaded.sh ensure|path|venv [tsan]" >&2; exit 2 ;;
 esac
