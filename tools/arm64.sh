@@ -113,7 +113,7 @@ wheels() {
   for v in "${versions[@]}"; do
     say "CPython $v: cross-compiling with $(aarch64-linux-gnu-g++ -dumpfullversion)"
     build_wheel "$v"
-    rm -f wheelhouse/*-cp"${v/./}"-cp"${v/./}"-*aarch64.whl
+    forget_wheels "$v" aarch64
     # auditwheel on an x86-64 machine accepts an aarch64 wheel only with the platform left to
     # it; check_wheels.py then asserts the tag it chose.
     for whl in "$work/raw-$v"/*.whl; do

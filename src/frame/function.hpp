@@ -89,10 +89,12 @@ inline PyMethodDef method() {
                      METH_FASTCALL | METH_KEYWORDS, text_signature<F>.data()};
 }
 
-// A module's functions, in registration order: the one list of them.
+// A module's functions, in registration order: the one list of them. `methods` ends with the
+// null entry that CPython's own registration (PyModule_AddFunctions) stops at.
 template <const auto&... F>
 struct FunctionList {
-  static inline PyMethodDef methods[] = {method<F>()...};
+  static inline PyMethodDef methods[] = {method<F>()..., PyMethodDef{}};
+  static constexpr std::size_t count = sizeof...(F);
   // Their interned parameter names die with the runtime that made them.
   static void forget_names() noexcept { (forget_interned_names<F>(), ...); }
 };

@@ -55,7 +55,7 @@ using Functions =
 }  // namespace
 
 std::span<PyMethodDef> function_table() {
-  return Functions::methods;
+  return {Functions::methods, Functions::count};
 }
 
 void forget_parameter_names() noexcept {

@@ -7,7 +7,8 @@
 
 namespace accel {
 
-// Method definitions that live for the rest of the process, in registration order.
+// Method definitions that live for the rest of the process, in registration order; the entry
+// after the last is the null one that ends a CPython method list.
 std::span<PyMethodDef> function_table();
 
 // Drops the functions' interned parameter names (they die with the runtime that made them).
