@@ -172,6 +172,24 @@ def test_changelog_describes_the_version():
         assert f"\n## {project_version()}\n" in f.read()
 
 
+@pytest.mark.source_tree
+def test_a_rebuilt_wheel_replaces_every_older_one_of_its_tag(tmp_path):
+    # A release copies the one wheel of each tag; an older version's wheel left beside it made
+    # the copy fail.
+    wheels = ["w-0.1.0-cp313-cp313t-manylinux_2_17_x86_64.whl",
+              "w-0.2.0-cp313-cp313t-manylinux_2_17_x86_64.whl",
+              "w-0.1.0-cp313-cp313-manylinux_2_17_x86_64.whl",
+              "w-0.1.0-cp313-cp313t-manylinux_2_17_aarch64.whl"]
+    (tmp_path / "wheelhouse").mkdir()
+    for name in wheels:
+        (tmp_path / "wheelhouse" / name).touch()
+    script = (f"source {ROOT}/tools/common.sh && forget_wheels 3.13t x86_64 && "
+              "! wheel_for 3.13t x86_64 && wheel_for 3.13 x86_64 && wheel_for 3.13t aarch64")
+    proc = run("bash", "-c", script, cwd=tmp_path)
+    assert proc.returncode == 0, proc.stderr
+    assert sorted(os.listdir(tmp_path / "wheelhouse")) == sorted(wheels[2:])
+
+
 def readme_block(marker, doc="README.md"):
     with open(os.path.join(ROOT, doc)) as f:
         return f.read().split(f"<!-- {marker} -->\n```" , 1)[1].split("\n", 1)[1].split("```\n", 1)[0]
