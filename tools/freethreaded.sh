@@ -6,9 +6,8 @@
 #                                        --with-thread-sanitizer: about 20 minutes)
 #   tools/freethreaded.sh path [tsan]    print the interpreter's path (fails if it is not built)
 #   tools/freethreaded.sh venv [tsan]    print a venv of it, kept beside it, with what the threaded
-#                                        tests need (NumPy, pytest, Hypothesis) and the module's
-#                                        build backend; made once (pip under ThreadSanitizer
-#                                        takes minutes)
+#                                        tests need (NumPy, pytest, Hypothesis); made once (pip
+#                                        under ThreadSanitizer takes minutes)
 # Only the upstream tarball of the source package is used (Debian's patches assume Debian's
 # layout). forky carries 3.13.15 and trixie 3.13.5; sid's 3.13 and every 3.14/3.15 source
 # package answered 404 when this was written, so the first that fetches wins.
@@ -88,7 +87,7 @@ venv() {
     "$py" -m venv "$dir" >/dev/null
     if ! TSAN_OPTIONS="exitcode=0 report_bugs=0" "$dir/bin/python" -m pip install -q \
       --disable-pip-version-check --only-binary=:all: numpy pytest 'hypothesis>=6.100' \
-      scikit-build-core >"$dir.log" 2>&1; then
+      >"$dir.log" 2>&1; then
       tail -n 20 "$dir.log" >&2
       return 1
     fi
