@@ -51,7 +51,7 @@ case "${1:-}" in
     export CXX=${CXX:-clang++-19} ACCEL_FUZZ=ON ACCEL_FAULT_INJECTION=ON PYTHON=${PYTHON:-3.12}
     if ! command -v "$CXX" >/dev/null || [ ! -e "$("$CXX" -print-file-name=libclang_rt.asan-x86_64.so)" ]; then
       say "installing clang-19 and its sanitizer runtimes (Debian packages; about 1 minute)"
-      apt-get update -qq && apt-get install -y -qq clang-19 libclang-rt-19-dev >/dev/null
+      apt_install clang-19 libclang-rt-19-dev
     fi ;;
   *) usage ;;
 esac

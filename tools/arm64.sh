@@ -46,8 +46,7 @@ ensure() {
   if ! command -v aarch64-linux-gnu-g++ >/dev/null || ! command -v qemu-aarch64-static >/dev/null ||
     ! command -v debootstrap >/dev/null; then
     say "installing the cross compiler, qemu and debootstrap"
-    apt-get update -qq
-    apt-get install -y -qq g++-aarch64-linux-gnu qemu-user-static debootstrap >/dev/null
+    apt_install g++-aarch64-linux-gnu qemu-user-static debootstrap
   fi
   enable_emulation
   if [ ! -e "$root/.accel-complete" ]; then

@@ -119,6 +119,16 @@ audit_venv() {
   echo "$audit"
 }
 
+# apt_install PACKAGE...: installs Debian packages quietly. CI's streams and the tools may ask at
+# the same time, and a second apt-get fails at once on the first one's lock: one waits for the
+# other on a lock of its own.
+apt_install() {
+  (
+    flock 9
+    apt-get update -qq && apt-get install -y -qq -o DPkg::Lock::Timeout=600 "$@" >/dev/null
+  ) 9>/var/lock/accel-apt.lock
+}
+
 # logged LOG CMD...: runs CMD with its output in LOG, shown (the last 40 lines) only when it
 # fails; then the failure ends the script.
 logged() {

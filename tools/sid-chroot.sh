@@ -22,7 +22,7 @@ ensure() {
   if [ ! -x "$root/usr/bin/python3.15" ] || [ ! -x "$root/usr/bin/python3.14d" ]; then
     command -v debootstrap >/dev/null 2>&1 || {
       say "installing debootstrap"
-      apt-get update -qq && apt-get install -y -qq debootstrap >/dev/null
+      apt_install debootstrap
     }
     say "creating a Debian sid chroot in $root (about 2-3 minutes)"
     # Nothing may still be mounted in a tree that is about to be removed.
