@@ -53,7 +53,7 @@ ensure() {
     local v include=()
     for v in "${pythons[@]}"; do include+=("python$v" "python$v-venv" "libpython$v-dev"); done
     say "creating an arm64 Debian sid tree in $root (about 10 minutes under emulation)"
-    rm -rf "$root"
+    remove_tree "$root"
     mkdir -p "$(dirname "$root")"
     debootstrap --foreign --arch=arm64 --variant=minbase \
       --include="$(IFS=,; echo "${include[*]},ca-certificates")" sid "$root" >/dev/null

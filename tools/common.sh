@@ -119,6 +119,18 @@ audit_venv() {
   echo "$audit"
 }
 
+# remove_tree DIR: removes a chroot tree that an interrupted build may have left with file systems
+# mounted inside (debootstrap mounts /proc and /sys in it, and kills skip its clean-up): those
+# are unmounted first, deepest first, and rm never crosses into another file system, so that a
+# mount left behind cannot take the machine's own files with it.
+remove_tree() {
+  local dir=$1 target
+  [ -e "$dir" ] || return 0
+  findmnt -rn -o TARGET | awk -v d="$dir/" 'index($0, d) == 1' | sort -r |
+    while read -r target; do umount "$target" 2>/dev/null || umount -l "$target"; done
+  rm -rf --one-file-system "$dir"
+}
+
 # apt_install PACKAGE...: installs Debian packages quietly. CI's streams and the tools may ask at
 # the same time, and a second apt-get fails at once on the first one's lock: one waits for the
 # other on a lock of its own.

@@ -25,9 +25,7 @@ ensure() {
       apt_install debootstrap
     }
     say "creating a Debian sid chroot in $root (about 2-3 minutes)"
-    # Nothing may still be mounted in a tree that is about to be removed.
-    if mountpoint -q "$root/proc"; then umount "$root/proc"; fi
-    rm -rf "$root"
+    remove_tree "$root"
     mkdir -p "$(dirname "$root")"
     local list
     list=$(IFS=,; echo "${packages[*]}")
