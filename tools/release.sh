@@ -20,7 +20,7 @@ SECONDS=0
 
 say "x86-64 wheels for ${x86[*]} (about 2 minutes)"
 tools/wheels.sh "${x86[@]}"
-say "aarch64 wheels for ${arm[*]} (about 4 minutes under emulation)"
+say "aarch64 wheels for ${arm[*]} (about 1 minute)"
 tools/arm64.sh wheels "${arm[@]}"
 for v in "${x86[@]}"; do cp "$(wheel_for "$v" x86_64)" dist/; done
 for v in "${arm[@]}"; do cp "$(wheel_for "$v" aarch64)" dist/; done
