@@ -190,6 +190,33 @@ def test_a_rebuilt_wheel_replaces_every_older_one_of_its_tag(tmp_path):
     assert sorted(os.listdir(tmp_path / "wheelhouse")) == sorted(wheels[2:])
 
 
+@pytest.mark.source_tree
+@pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("findmnt"), reason="mounts need root")
+def test_removing_a_tree_undoes_its_mounts_and_spares_what_they_show(tmp_path):
+    # A chroot build that was killed leaves /proc and bind mounts in its tree; removing the tree
+    # must not delete the machine's files through them.
+    outside, tree = tmp_path / "outside", tmp_path / "tree"
+    (outside / "sub").mkdir(parents=True)
+    (outside / "sub" / "keep").touch()
+    for folder in ("dev", "proc", "deep/er"):
+        (tree / folder).mkdir(parents=True)
+    try:
+        mounts = [run("mount", "--bind", str(outside), str(tree / "dev")),
+                  run("mount", "-t", "proc", "proc", str(tree / "proc")),
+                  run("mount", "--bind", str(outside / "sub"), str(tree / "deep/er"))]
+        if any(m.returncode for m in mounts):
+            pytest.skip("this machine does not let the suite mount")
+        proc = run("bash", "-c", f"source {ROOT}/tools/common.sh && remove_tree {tree}")
+        assert proc.returncode == 0, proc.stderr
+        assert not tree.exists()
+        assert (outside / "sub" / "keep").exists()
+    finally:
+        left = [t for t in run("findmnt", "-rn", "-o", "TARGET").stdout.split()
+                if t.startswith(str(tree))]
+        for target in sorted(left, reverse=True):
+            run("umount", "-l", target)
+
+
 def readme_block(marker, doc="README.md"):
     with open(os.path.join(ROOT, doc)) as f:
         return f.read().split(f"<!-- {marker} -->\n```" , 1)[1].split("\n", 1)[1].split("```\n", 1)[0]
