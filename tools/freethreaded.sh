@@ -50,11 +50,9 @@ fetch() {
   return 1
 }
 
-# CPython's own test package is neither built nor installed: nothing here runs it, and
-# byte-compiling it took most of the install under ThreadSanitizer.
+# CPython's test modules stay: the suite makes legacy subinterpreters with _testcapi.
 ensure() {
-  local kind=${1:-} dest build tarball log
-  local flags=(--disable-gil --without-ensurepip --disable-test-modules)
+  local kind=${1:-} dest build tarball log flags=(--disable-gil --without-ensurepip)
   dest=$(prefix "$kind")
   if [ -x "$dest/bin/python3.13t" ]; then return; fi
   [ "$kind" != tsan ] || flags+=(--with-thread-sanitizer)
