@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Free-threaded CPython 3.13 (3.13t), built from Debian's python3.13 source package and kept
 # outside any clone, as the chroots are.
-#   tools/freethreaded.sh ensure [tsan]  build the interpreter if missing (about 4 minutes on 2
+#   tools/freethreaded.sh ensure [tsan]  build the interpreter if missing (4 to 7 minutes on 2
 #                                        cores; with tsan, a second one configured
-#                                        --with-thread-sanitizer: about 20 minutes)
+#                                        --with-thread-sanitizer: 8 to 20 minutes)
 #   tools/freethreaded.sh path [tsan]    print the interpreter's path (fails if it is not built)
 #   tools/freethreaded.sh venv [tsan]    print a venv of it, kept beside it, with what the threaded
 #                                        tests need (NumPy, pytest, Hypothesis); made once (pip
@@ -63,7 +63,7 @@ ensure() {
   mkdir -p "$build"
   tar -xf "$tarball" -C "$build" --strip-components=1
   say "building CPython $(basename "$tarball" | sed 's/.*_\(.*\)\.orig.*/\1/') ${flags[*]} into $dest"
-  say "  (about $([ "$kind" = tsan ] && echo 20 || echo 4) minutes on 2 cores; output in $log)"
+  say "  ($([ "$kind" = tsan ] && echo 8 to 20 || echo 4 to 7) minutes on 2 cores; output in $log)"
   local start=$SECONDS
   if ! (cd "$build" && ./configure -q --prefix="$dest" "${flags[@]}" &&
     make -s -j"$(nproc)" && make -s install) >"$log" 2>&1; then

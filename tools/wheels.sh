@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds manylinux x86-64 wheels into wheelhouse/, one per CPython version given (default 3.12,
 # 3.13, 3.13t, 3.14 and 3.15): 3.12 and 3.13 with this machine's interpreters, the free-threaded
-# 3.13t with tools/freethreaded.sh's (built first if missing: about 4 minutes), 3.14 and 3.15 in
+# 3.13t with tools/freethreaded.sh's (built first if missing: 4 to 7 minutes), 3.14 and 3.15 in
 # the Debian sid chroot (tools/sid-chroot.sh, root needed). Each is built with g++ against the shared libstdc++
 # and libgcc_s, then checked and tagged by auditwheel and by tools/check_wheels.py. Each build's
 # output goes to build/wheels/log-X.Y; this prints one line per step.
@@ -41,7 +41,7 @@ for v in "${versions[@]}"; do
   case "$v" in
     3.12 | 3.13 | 3.13t)
       if [ "$v" = 3.13t ] && ! find_python 3.13t >/dev/null 2>&1; then
-        say "CPython 3.13t: building the interpreter first (about 4 minutes)"
+        say "CPython 3.13t: building the interpreter first (4 to 7 minutes)"
         logged "build/wheels/log-freethreaded" tools/freethreaded.sh ensure
       fi
       say "CPython $v: building with $(find_python "$v")"
