@@ -5,6 +5,7 @@
 #include <exception>
 #include <utility>
 
+#include "frame/printing.hpp"
 #include "frame/process.hpp"
 #include "frame/seam.hpp"
 #include "frame/unwind.hpp"
@@ -54,17 +55,14 @@ bool repr_text(PyObject* obj, Text& out) {
   return true;
 }
 
-// The banner, then the exception printed with its traceback, then its str() as the message of
-// the resumed fault: the order in which a reader of standard error expects them. When str()
-// raises something that is not an Exception (an interrupt), that is returned instead: it is the
-// call's ordinary failure.
+// A PanicException from Python code: its str() becomes the message of the resumed fault, then
+// the banner and the exception with its traceback are printed. str() comes first, so that an
+// interrupt it raises ends the call as itself before anything is printed; an interrupt raised
+// while printing does the same. Either is returned: it is the call's ordinary failure.
 Ref resume_panic_or_fault(Ref exc) {
   static const char banner[] =
       "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
       "Python stack trace below:\n";
-  write_stderr(banner, sizeof banner - 1);
-  PyErr_SetRaisedException(Py_NewRef(exc.get()));
-  PyErr_PrintEx(0);
   Text message;
   Ref s = Ref::steal(PyObject_Str(exc.get()));
   if (!s || !utf8_lossy(s.get(), message)) {
@@ -74,6 +72,8 @@ Ref resume_panic_or_fault(Ref exc) {
     PyErr_Clear();
     message = "Unwrapped panic from Python code";
   }
+  write_stderr(banner, sizeof banner - 1);
+  if (!print_error(exc.get())) return Ref::steal(PyErr_GetRaisedException());
   throw_fault(std::move(message));
 }
 
@@ -135,13 +135,29 @@ Failure pending_error_or_fault() {
   return {};
 }
 
+void throw_error(Ref error) {
+  fault_thrown();
+  keep_thrown_error(error.release());
+  throw Fault{};
+}
+
+void fault_after_printing(const char* message, std::source_location loc) {
+  Ref error = Ref::steal(PyErr_GetRaisedException());
+  if (error && is_interrupt(error.get())) throw_error(std::move(error));
+  if (error && !print_error(error.get())) throw_error(Ref::steal(PyErr_GetRaisedException()));
+  fault(message, loc);
+}
+
 void fault_api_failed(std::source_location loc) {
-  PyErr_Print();
-  fault("Python API call failed", loc);
+  fault_after_printing("Python API call failed", loc);
 }
 
 Failure fault_with_error(const char* prefix, Ref error, std::source_location loc) {
   if (!error) return {};
+  if (is_interrupt(error.get())) {
+    PyErr_SetRaisedException(error.release());
+    return {};
+  }
   Text type, value, traceback = "None";
   Ref tb = Ref::steal(PyException_GetTraceback(error.get()));
   if (!repr_text(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), type) ||
@@ -162,11 +178,16 @@ void keep_caught(const std::exception& error) noexcept {
 
 PyObject* raise_caught() {
   Text message = take_caught_message();
+  PyObject* error = take_thrown_error();
   // A thread that the interpreter ends meanwhile unwinds through here: only the module's own
   // exceptions are caught.
   try {
     release_deferred();
-    raise_panic(message);
+    if (error != nullptr) {
+      PyErr_SetRaisedException(error);
+    } else {
+      raise_panic(message);
+    }
   } catch (const Fault&) {
     abort_at_boundary();
   } catch (const std::exception&) {

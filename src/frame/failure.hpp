@@ -51,14 +51,23 @@ Ref take_error_or_fault();
 // The same, leaving the error pending: the ordinary failure of the calling routine.
 Failure pending_error_or_fault();
 
-// Prints and clears the pending Python error and faults with "Python API call failed".
+// Ends the call with `error` raised as it is, with no fault report: an interrupt that arrives
+// where the call could otherwise only fault. Releases deferred meanwhile are done first.
+[[noreturn, gnu::cold]] void throw_error(Ref error);
+
+// Prints and clears the pending Python error (print_error), then faults with `message`. An
+// interrupt, pending or raised while printing, ends the call as itself instead (throw_error).
+[[noreturn, gnu::cold]] void fault_after_printing(
+    const char* message, std::source_location loc = std::source_location::current());
+
+// fault_after_printing with "Python API call failed": an object the frame creates cannot be.
 [[noreturn, gnu::cold]] void fault_api_failed(
     std::source_location loc = std::source_location::current());
 
 // Faults with `prefix`, ": " and a rendering of `error` (its type, its repr and its traceback).
-// Rendering runs Python code: when it raises something that is not an Exception (an interrupt),
-// that is left pending instead and the call fails the ordinary way. A null `error` (its taking
-// already failed the ordinary way) fails the same way.
+// An `error` that is an interrupt (printing.hpp) is not rendered: it is left pending and the
+// call fails the ordinary way, as it does when rendering, which runs Python code, raises one.
+// A null `error` (its taking already failed the ordinary way) fails the same way.
 [[gnu::cold]] Failure fault_with_error(const char* prefix, Ref error,
                                        std::source_location loc = std::source_location::current());
 

@@ -1,18 +1,14 @@
 // Fault reports on standard error and the process-ending abort conditions.
 #include "frame/fault.hpp"
 
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 
+#include "frame/lock.hpp"
 #include "frame/seam.hpp"
 #include "frame/unwind.hpp"
+#include "platform/platform.hpp"
 
 #ifdef ACCEL_COVERAGE
 extern "C" void __gcov_dump();
@@ -22,6 +18,7 @@ namespace accel {
 
 namespace {
 
+// Once per process by contract, not per runtime: the hint is for the person reading the log.
 std::atomic<bool> hint_written{false};
 
 // Ends the process abnormally; coverage builds first save their counters, which abort skips.
@@ -32,25 +29,24 @@ std::atomic<bool> hint_written{false};
   std::abort();
 }
 
-// The main thread is reported as "main"; other threads by the OS name they were given, or as
-// "<unnamed>" when they only carry the name inherited from the process. The report is written
-// on the faulting thread, so the calling thread's own name is the one wanted. (The system calls
-// are used directly: gettid and pthread_getname_np would need a glibc newer than the wheels'
-// manylinux baseline.)
-Text thread_name() {
-  if (syscall(SYS_gettid) == getpid()) return Text("main");
-  char name[64] = {};
-  if (prctl(PR_GET_NAME, name) != 0 || name[0] == '\0' ||
-      std::strncmp(name, program_invocation_short_name, 15) == 0) {
-    return Text("<unnamed>");
-  }
-  return Text(name);
+// An abort's text, written with the lock given up and never taken back: a standard error that a
+// thread of this process drains can take it, and the process ends right after.
+[[noreturn]] void abort_with(const char* text, std::size_t length) noexcept {
+  if (holds_lock()) (void)PyEval_SaveThread();
+  platform::write_stderr(text, length);
+  end_process();
 }
 
 void report(const Text& message, const char* file, unsigned line, unsigned column) {
   char position[32];
   std::snprintf(position, sizeof position, ":%u:%u:\n", line, column);
-  Text text = "\nthread '" + thread_name() + "' panicked at " + file + position;
+  char thread[64];
+  platform::thread_name(thread, sizeof thread);
+  Text text = "\nthread '";
+  text += thread;
+  text += "' panicked at ";
+  text += file;
+  text += position;
   text += message + "\n";
   if (!hint_written.exchange(true)) {
     text +=
@@ -62,15 +58,9 @@ void report(const Text& message, const char* file, unsigned line, unsigned colum
 
 }  // namespace
 
-// A write interrupted by a signal gives up the rest of the text: retrying would keep the
-// interpreter lock while a full pipe blocks, and no signal handler could run meanwhile.
-void write_stderr(const char* text, std::size_t length) noexcept {
-  while (length > 0) {
-    ssize_t n = write(STDERR_FILENO, text, length);
-    if (n <= 0) return;
-    text += n;
-    length -= static_cast<std::size_t>(n);
-  }
+void write_stderr(const char* text, std::size_t length) {
+  if (!holds_lock()) return platform::write_stderr(text, length);
+  detached([=] { platform::write_stderr(text, length); });
 }
 
 void fault(Text message, SourceSite site) {
@@ -96,15 +86,13 @@ void throw_fault(Text message) {
 
 void abort_at_boundary() noexcept {
   static const char text[] = "uncaught panic at ffi boundary\n";
-  write_stderr(text, sizeof text - 1);
-  end_process();
+  abort_with(text, sizeof text - 1);
 }
 
 void out_of_memory(std::size_t bytes) noexcept {
   char text[96];
   int n = std::snprintf(text, sizeof text, "memory allocation of %zu bytes failed\n", bytes);
-  write_stderr(text, static_cast<std::size_t>(n));
-  end_process();
+  abort_with(text, static_cast<std::size_t>(n));
 }
 
 }  // namespace accel

@@ -31,8 +31,9 @@ struct Fault {
 // back from Python code, whose report was written when it first happened.
 [[noreturn, gnu::cold]] void throw_fault(Text message);
 
-// Writes a text line to standard error in one write, bypassing stdio buffering.
-void write_stderr(const char* text, std::size_t length) noexcept;
+// Writes text to standard error, bypassing stdio buffering, with the lock given up while the
+// write may block. Not noexcept: taking the lock back can end the thread (lock.hpp).
+void write_stderr(const char* text, std::size_t length);
 
 // Writes "uncaught panic at ffi boundary" to standard error and aborts.
 [[noreturn, gnu::cold]] void abort_at_boundary() noexcept;

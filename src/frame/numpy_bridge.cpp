@@ -84,10 +84,7 @@ PyType_Spec container_spec = {
     PyErr_SetString(PyExc_RuntimeError, "injected type creation failure");
   }
   Ref type = Ref::steal(PyErr_Occurred() ? nullptr : PyType_FromSpec(&container_spec));
-  if (!type) {
-    PyErr_PrintEx(0);
-    fault("failed to create type object for PySliceContainer");
-  }
+  if (!type) fault_after_printing("failed to create type object for PySliceContainer");
   auto* candidate = reinterpret_cast<PyTypeObject*>(type.get());
 #ifdef Py_GIL_DISABLED
   // Every container takes and drops a reference to its heap type. Free-threaded 3.13 does so with

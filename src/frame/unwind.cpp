@@ -18,6 +18,7 @@ struct ThreadFault {
   std::size_t capacity;
   char* message;
   std::size_t message_length;
+  PyObject* error;
 };
 
 thread_local ThreadFault this_thread;
@@ -73,6 +74,15 @@ Text take_caught_message() {
   std::free(std::exchange(t.message, nullptr));
   t.message_length = 0;
   return out;
+}
+
+// Each kept error is taken by the entry path that catches its throw, so none is there before.
+void keep_thrown_error(PyObject* error) noexcept {
+  this_thread.error = error;
+}
+
+PyObject* take_thrown_error() noexcept {
+  return std::exchange(this_thread.error, nullptr);
 }
 
 void release_deferred() {

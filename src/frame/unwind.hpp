@@ -30,6 +30,14 @@ void fault_caught(const char* message, std::size_t length) noexcept;
 // After the catch, with the lock held and nothing in flight: the kept message, once.
 Text take_caught_message();
 
+// Keeps a Python error that ends this thread's call as it is, instead of a fault's
+// PanicException (an interrupt that arrived where only a fault could end the call); the
+// reference passes in. Called just before the throw.
+void keep_thrown_error(PyObject* error) noexcept;
+
+// After the catch: the kept error (a new reference), once; null when the call faulted.
+PyObject* take_thrown_error() noexcept;
+
 // After the catch: releases what this thread deferred, each exactly once, newest first. The list
 // is taken off the thread before its first release, so a finaliser that faults again has a list
 // of its own, which its own entry path drains.

@@ -1,7 +1,7 @@
 // Fills the canonical unitary from three sine-cosine pairs; the arithmetic fixes every bit.
 #include "weyl/unitary.hpp"
 
-#include <math.h>
+#include "platform/platform.hpp"
 
 namespace accel {
 
@@ -46,12 +46,12 @@ void fill_canonical_unitary(double* m, double a, double b, double c) {
   put(m, 3, 2, zero);
 
   double sg, cg;
-  ::sincos(c * kHalfPi, &sg, &cg);
+  platform::sincos(c * kHalfPi, &sg, &cg);
   double alpha = a * kHalfPi;
   double beta = b * kHalfPi;
   double sp, cp, sm, cm;
-  ::sincos(alpha + beta, &sp, &cp);
-  ::sincos(alpha - beta, &sm, &cm);
+  platform::sincos(alpha + beta, &sp, &cp);
+  platform::sincos(alpha - beta, &sm, &cm);
 
   const Complex e_minus{cg, -sg};
   const Complex e_plus{cg, sg};

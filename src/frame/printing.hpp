@@ -1,0 +1,20 @@
+// Python errors printed as a library prints them, not as the interpreter's top level does.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace accel {
+
+// True for an exception that must end the call as itself wherever it is raised: anything that
+// is not an Exception (KeyboardInterrupt, SystemExit, GeneratorExit, a class derived straight
+// from BaseException), except the module's own PanicException, which is resumed as a fault.
+bool is_interrupt(PyObject* error) noexcept;
+
+// Prints `error` and its traceback to sys.stderr with the text of the default excepthook, and
+// nothing more: no sys.excepthook, no exit on SystemExit, no sys.last_* (the interpreter's
+// top-level printers do all three). A missing sys.stderr, or one whose write fails, skips the
+// printing quietly. Returns false when an interrupt was raised meanwhile, left pending.
+bool print_error(PyObject* error);
+
+}  // namespace accel
