@@ -43,6 +43,15 @@ def panic_type():
     raise AssertionError("no fault raised")
 
 
+# What a test of one platform's facilities needs; elsewhere it skips with the reason.
+only_linux = pytest.mark.skipif(sys.platform != "linux",
+                                reason="reads Linux's /proc or names threads with glibc's call")
+needs_timer_signals = pytest.mark.skipif(not hasattr(__import__("signal"), "setitimer"),
+                                         reason="needs POSIX timer signals (SIGALRM)")
+# The fault report names the main thread "main" where the platform tells which thread that is;
+# Windows cannot, and there it is unnamed like any other.
+MAIN_THREAD = "<unnamed>" if sys.platform == "win32" else "main"
+
 # Child processes get time-outs scaled by ACCEL_TIMEOUT_FACTOR: emulated runs are much slower.
 TIMEOUT_FACTOR = float(os.environ.get("ACCEL_TIMEOUT_FACTOR", "1"))
 

@@ -4,7 +4,7 @@ import sys
 
 import pytest
 
-from conftest import run_child
+from conftest import MAIN_THREAD, only_linux, run_child
 
 WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"
 
@@ -58,7 +58,7 @@ def test_fault_report_on_stderr():
     proc = run_child(REPORT)
     assert proc.stdout.splitlines() == [f"PanicException {WEYL}"] * 2
     err = proc.stderr
-    assert err.count("thread 'main' panicked at src/lib:105:5:\n" + WEYL + "\n") == 2
+    assert err.count(f"thread '{MAIN_THREAD}' panicked at src/lib:105:5:\n" + WEYL + "\n") == 2
     assert err.count("note: ") == 1  # the backtrace hint comes with the first report only
 
 
@@ -80,6 +80,7 @@ t.start(); t.join()
 """
 
 
+@only_linux
 def test_fault_report_names_other_threads_as_the_os_does():
     proc = run_child(THREADED)
     name, raised = proc.stdout.splitlines()
@@ -185,6 +186,7 @@ def test_resumed_panics_with_odd_messages():
     assert err.count("<str called>") == 2  # once for the message, once while printed
 
 
+@only_linux
 def test_fault_report_uses_the_os_thread_name():
     proc = run_child("""
 import ctypes, threading, _accel

@@ -6,7 +6,7 @@ import textwrap
 
 import pytest
 
-from conftest import FREE_THREADED, TIMEOUT_FACTOR
+from conftest import FREE_THREADED, TIMEOUT_FACTOR, needs_timer_signals
 
 WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"
 
@@ -193,6 +193,7 @@ def test_first_fault_near_the_recursion_limit_raises(faulting):
     assert later == "pyo3_runtime PanicException True"
 
 
+@needs_timer_signals
 def test_fault_report_on_a_full_pipe_stays_interruptible():
     proc = child("""
         import os, signal, time, _accel

@@ -5,7 +5,7 @@ import textwrap
 
 import pytest
 
-from conftest import FREE_THREADED, run_child
+from conftest import FREE_THREADED, needs_timer_signals, run_child
 
 PRELUDE = """
 import os, signal, sys, threading, time, _accel as A
@@ -68,6 +68,7 @@ def test_interrupts_from_an_import_hook_during_numpys_first_import():
         "PanicException False", "(4, 4)"]
 
 
+@needs_timer_signals
 @pytest.mark.parametrize("delay", [0.001, 0.004, 0.015, 0.05])
 def test_a_real_signal_during_numpys_first_import_stays_an_interrupt(delay):
     # The alarm lands at some point of the import; whatever it interrupts, the call ends with
@@ -176,6 +177,7 @@ def test_printed_text_is_the_default_hooks():
     assert "During handling of the above exception" in printed
 
 
+@needs_timer_signals
 @pytest.mark.skipif(FREE_THREADED, reason="signal handlers run on the main thread only, and "
                                           "3.13t's NumPy import spins under load")
 def test_interrupts_at_a_high_rate_are_not_lost():

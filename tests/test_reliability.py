@@ -8,6 +8,7 @@ import threading
 import pytest
 
 import _accel as acc
+from conftest import only_linux
 
 TOTAL_CALLS = int(os.environ.get("ACCEL_LEAK_CALLS", "1000000"))
 
@@ -124,6 +125,7 @@ def quiet_stderr():
         os.close(null)
 
 
+@only_linux
 def test_every_path_leaks_nothing(quiet_stderr):
     refs, blocks, rss = measure(PATHS, TOTAL_CALLS)
     print(f"{TOTAL_CALLS} calls: ref drift {refs}, blocks {blocks:+d}, RSS {rss:+d} KiB")
@@ -132,6 +134,7 @@ def test_every_path_leaks_nothing(quiet_stderr):
     assert SANITIZED or rss < RSS_SLACK_KIB
 
 
+@only_linux
 def test_leaking_control_is_detected():
     kept = []
     leaky = [lambda: kept.append([F])]

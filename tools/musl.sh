@@ -101,7 +101,7 @@ ensure() {
     cd "$build/zlib" && CC="$cc" CFLAGS="-O2 -fPIC" ./configure --static --prefix="$root/zlib" &&
     make -s -j"$(nproc)" && make -s install &&
     cd "$build/python" && ./configure -q --prefix="$prefix" --without-ensurepip \
-      --disable-test-modules CC="$cc" PKG_CONFIG=false \
+      CC="$cc" PKG_CONFIG=false \
       LIBFFI_CFLAGS="-I$root/ffi/include" LIBFFI_LIBS="$root/ffi/lib/libffi.a" \
       ZLIB_CFLAGS="-I$root/zlib/include" ZLIB_LIBS="$root/zlib/lib/libz.a" &&
     make -s -j"$(nproc)" && make -s install) >"$log" 2>&1; then
@@ -183,16 +183,19 @@ wheels() {
     build_wheel "$arch"
     name_libc "$arch" "$audit"
     forget_wheels 3.13 "$arch" musllinux
-    # auditwheel takes its policies from the C library it finds at /lib, which on this glibc
-    # machine is none of musl's: it is shown sid's musl instead, whose loader tells its version.
+    # auditwheel takes its policies from the C library it finds at /lib and the machine it runs
+    # on: it is shown sid's musl instead (whose loader tells its version) and the wheel's
+    # architecture.
     logged "build/musl/$arch-audit.log" env PATH="$PWD/$audit/bin:$PATH" "$audit/bin/python" -c '
 import pathlib, sys
+import auditwheel.architecture as architecture
 import auditwheel.libc as libc
 from auditwheel.main import main
-musl = pathlib.Path(sys.argv.pop(1))
+musl, arch = pathlib.Path(sys.argv.pop(1)), architecture.Architecture(sys.argv.pop(1))
 libc.Libc.detect = staticmethod(lambda: libc.Libc.MUSL)
 libc._find_musl_libc = lambda: musl
-sys.exit(main())' "$sysroot/usr/lib/x86_64-linux-musl/libc.so" repair --plat "musllinux_1_2_$arch" \
+architecture.Architecture.detect = staticmethod(lambda *args, **kwargs: arch)
+sys.exit(main())' "$sysroot/usr/lib/x86_64-linux-musl/libc.so" "$arch" repair --plat "musllinux_1_2_$arch" \
       --only-plat -w wheelhouse build/musl/"$arch"/raw/*.whl
     wheel_for 3.13 "$arch" musllinux
   done

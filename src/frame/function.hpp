@@ -11,12 +11,11 @@
 
 namespace accel {
 
-// Name, parameters (all positional-or-keyword, the first `required` of them required), how the
-// function is called (a call shape of the frame over its kernel) and, for the functions that
-// check a Weyl coordinate, the line their fault reports name ("src/lib:LINE:5"): callers match
-// on those positions, so each function keeps its own.
 // The general binder's limit: a declaration with more parameters does not compile.
 inline constexpr std::size_t kMaxParameters = 8;
+
+// Name, parameters (all positional-or-keyword, the first `required` of them required) and how
+// the function is called: a call shape over its kernel, which the module's own layer defines.
 
 template <std::size_t P, class Shape>
 struct Function {
@@ -26,7 +25,6 @@ struct Function {
   const char* params[P];
   std::size_t required;
   Shape shape;
-  unsigned fault_line = 0;
 };
 
 // The general binder's view of a declaration.

@@ -6,6 +6,7 @@
 
 #include "frame/convert.hpp"
 #include "frame/failure.hpp"
+#include "frame/ft.hpp"
 #include "frame/numpy_api.hpp"
 #include "frame/process.hpp"
 #include "frame/seam.hpp"
@@ -86,15 +87,10 @@ PyType_Spec container_spec = {
   Ref type = Ref::steal(PyErr_Occurred() ? nullptr : PyType_FromSpec(&container_spec));
   if (!type) fault_after_printing("failed to create type object for PySliceContainer");
   auto* candidate = reinterpret_cast<PyTypeObject*>(type.get());
-#ifdef Py_GIL_DISABLED
-  // Every container takes and drops a reference to its heap type. Free-threaded 3.13 does so with
-  // atomic operations on the type's shared count, so threads making arrays at once contend on one
-  // cache line (measured: two threads scaled 1.64 where pow scaled 1.95). The class lives for the
-  // rest of the process anyway, so it is made immortal before anyone else can see it: a count set
-  // above UINT32_MAX does that on these builds, and then no reference touches it. A candidate
-  // that loses the race below stays allocated, at most once per racing thread and process.
-  Py_SET_REFCNT(type.get(), static_cast<Py_ssize_t>(UINT32_MAX) + 1);
-#endif
+  // Every container takes and drops a reference to its heap type; the class lives for the rest
+  // of the process anyway. A candidate that loses the race below stays allocated, at most once
+  // per racing thread and process.
+  ft::make_immortal(type.get());
   PyTypeObject* won = process.owner_type.publish(candidate);
   if (won == candidate) (void)type.release();
   return won;

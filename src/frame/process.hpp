@@ -18,6 +18,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "frame/ft.hpp"
+
 namespace accel {
 
 // One pointer filled at most once.
@@ -58,29 +60,7 @@ inline constinit ProcessState process;
 
 // A function's parameter names as interned str, compared by identity with the keyword names of a
 // call (so a relaxed load is enough for a reader). One array per declared function.
-//
-// Free-threaded builds need atomics here. With the GIL every access happens under the lock,
-// which orders them, and the keyword fast path reads these names on every keyword call: GCC
-// neither folds nor schedules atomic loads as it does plain ones (+10 and +17 instructions on a
-// three- and a six-keyword call), so those builds keep plain pointers behind the same interface.
-#ifdef Py_GIL_DISABLED
-using NameSlot = std::atomic<PyObject*>;
-#else
-struct NameSlot {
-  PyObject* p = nullptr;
-  PyObject* load(std::memory_order) const noexcept { return p; }
-  void store(PyObject* value, std::memory_order) noexcept { p = value; }
-  bool compare_exchange_strong(PyObject*& expected, PyObject* desired, std::memory_order,
-                               std::memory_order) noexcept {
-    if (p != expected) {
-      expected = p;
-      return false;
-    }
-    p = desired;
-    return true;
-  }
-};
-#endif
+using NameSlot = ft::NameSlot;
 
 template <const auto& F>
 inline constinit NameSlot interned_names[F.count] = {};

@@ -4,6 +4,7 @@
 
 #include "frame/convert.hpp"
 #include "frame/failure.hpp"
+#include "frame/ft.hpp"
 #include "frame/process.hpp"
 #include "frame/seam.hpp"
 #include "lib/table.hpp"
@@ -26,35 +27,11 @@ PyModuleDef module_def = {
 
 constexpr int kApiVersion = 1013;
 
-// Every thread that calls a function takes and drops references to its object. On free-threaded
-// builds a thread that does not own the object does so with atomic operations on one shared
-// count, and two threads calling the same function contend on that cache line: measured on
-// 3.13t, two threads made the same calls slower than one. Objects that CPython creates itself
-// for a module's method definitions (PyModule_AddFunctions) use deferred reference counting, which
-// the interpreter's own references skip; PyCMethod_New's do not, and 3.13 has no public way to
-// turn it on. On those builds CPython therefore creates and attaches every function before the
-// first row, and each row reads its object back; with the GIL the rows create them.
-bool create_functions_or_fault([[maybe_unused]] PyObject* module) {
-#ifdef Py_GIL_DISABLED
-  if (PyModule_AddFunctions(module, function_table().data()) < 0) return pending_error_or_fault();
-#endif
-  return true;
-}
-
-Ref function_object(PyObject* module, PyObject* module_name, PyMethodDef* def) {
-#ifdef Py_GIL_DISABLED
-  (void)module_name;
-  return Ref::steal(PyObject_GetAttrString(module, def->ml_name));
-#else
-  return Ref::steal(PyCMethod_New(def, module, module_name, nullptr));
-#endif
-}
-
 // Registers one function as a module attribute and appends its name to __all__.
 bool add_function_or_fault(PyObject* module, PyMethodDef* def) {
   Ref module_name = Ref::steal(PyModule_GetNameObject(module));
   if (!module_name) return pending_error_or_fault();
-  Ref function = function_object(module, module_name.get(), def);
+  Ref function = Ref::steal(ft::function_object(module, module_name.get(), def));
   if (!function) return pending_error_or_fault();
   Ref name = Ref::steal(PyObject_GetAttrString(function.get(), "__name__"));
   if (!name) return pending_error_or_fault();
@@ -127,13 +104,10 @@ PyObject* create_module_or_fault() {
 
   Ref module = Ref::steal(PyModule_Create2(&module_def, kApiVersion));
   if (!module) return pending_error_or_fault();
-#ifdef Py_GIL_DISABLED
-  // Calls share nothing mutable but what ProcessState publishes safely.
-  if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) {
+  if (ft::declare_no_gil(module.get()) < 0) return pending_error_or_fault();
+  if (ft::create_functions(module.get(), function_table().data()) < 0) {
     return pending_error_or_fault();
   }
-#endif
-  if (!create_functions_or_fault(module.get())) return nullptr;
   for (PyMethodDef& def : function_table()) {
     if (!add_function_or_fault(module.get(), &def)) return nullptr;
   }

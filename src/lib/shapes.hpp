@@ -38,19 +38,44 @@ struct Floats {
 
 // The same for a kernel that needs a normalised Weyl coordinate (a, b, c) in its first three
 // parameters: the check runs inline ahead of the kernel, and a coordinate that fails it is the
-// fault, reported at the function's own line (callers match on those positions).
-template <auto Kernel>
+// fault, reported at the function's own line, "src/lib:LINE:5" (callers match on those
+// positions, so each function keeps its own: table.cpp asserts that no two share one).
+template <auto Kernel, unsigned Line>
 struct NormalisedFloats {
+  static_assert(Line != 0, "a kernel that checks the coordinate needs a fault line");
+  static constexpr unsigned fault_line = Line;
+
   template <const auto& F>
   static PyObject* call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static_assert(F.fault_line != 0, "a kernel that checks the coordinate needs a fault line");
     return with_floats<F>(args, nargs, kwnames, [](double a, double b, double c, auto... more) {
       if (!is_normalised(a, b, c)) [[unlikely]]
-        fault_not_normalised(SourceSite{"src/lib", F.fault_line, 5});
+        fault_not_normalised(SourceSite{"src/lib", Line, 5});
       return result_or_fault(Kernel(a, b, c, more...));
     });
   }
 };
+
+// The fault line of a call shape; 0 for the shapes that cannot fault on a coordinate.
+template <class Shape>
+constexpr unsigned fault_line_of() {
+  if constexpr (requires { Shape::fault_line; }) {
+    return Shape::fault_line;
+  } else {
+    return 0;
+  }
+}
+
+// True when no two of the shapes report their faults at the same line.
+template <class... Shapes>
+constexpr bool distinct_fault_lines() {
+  constexpr unsigned lines[] = {fault_line_of<Shapes>()...};
+  for (unsigned i = 0; i < sizeof...(Shapes); ++i) {
+    for (unsigned j = i + 1; j < sizeof...(Shapes); ++j) {
+      if (lines[i] != 0 && lines[i] == lines[j]) return false;
+    }
+  }
+  return true;
+}
 
 // a and b as floats, atol an optional float defaulting to the tolerance; a bool out.
 template <bool (*Pred)(double, double, double)>
