@@ -4,6 +4,7 @@ import os
 import subprocess
 import sys
 import sysconfig
+import textwrap
 import warnings
 
 import pytest
@@ -56,14 +57,17 @@ MAIN_THREAD = "<unnamed>" if sys.platform == "win32" else "main"
 TIMEOUT_FACTOR = float(os.environ.get("ACCEL_TIMEOUT_FACTOR", "1"))
 
 
-def run_child(code, env=None, check=True, timeout=120):
-    """Runs Python code in a fresh interpreter; returns the completed process."""
+def run_child(code, env=None, check=True, timeout=120, prelude=""):
+    """Runs Python code (dedented, after `prelude`) in a fresh interpreter; returns the completed
+    process. With `check`, a non-zero exit fails the test with the child's output."""
     full_env = dict(os.environ)
     full_env.update(env or {})
-    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                          env=full_env, timeout=timeout * TIMEOUT_FACTOR)
+    proc = subprocess.run([sys.executable, "-c", prelude + textwrap.dedent(code)],
+                          capture_output=True, text=True, env=full_env,
+                          timeout=timeout * TIMEOUT_FACTOR)
     if check and proc.returncode != 0:
-        raise AssertionError(f"child failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}")
+        raise AssertionError(
+            f"child failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr[-3000:]}")
     return proc
 
 

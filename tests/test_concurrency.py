@@ -4,7 +4,6 @@ Every case runs in a child process (a race can crash). On a free-threaded build 
 truly in parallel; on the others they interleave wherever the calls run Python code."""
 
 import sys
-import textwrap
 
 import pytest
 
@@ -27,9 +26,7 @@ def run_threads(n, target):
 
 
 def child(code, timeout=120):
-    proc = run_child(PRELUDE + textwrap.dedent(code), check=False, timeout=timeout)
-    assert proc.returncode == 0, f"exit {proc.returncode}:\n{proc.stdout}\n{proc.stderr[-3000:]}"
-    return proc.stdout.split()
+    return run_child(code, timeout=timeout, prelude=PRELUDE).stdout.split()
 
 
 def test_faults_in_several_threads_keep_their_own_messages():

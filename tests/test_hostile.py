@@ -2,18 +2,16 @@
 
 import subprocess
 import sys
-import textwrap
 
 import pytest
 
-from conftest import FREE_THREADED, TIMEOUT_FACTOR, needs_timer_signals
+from conftest import FREE_THREADED, TIMEOUT_FACTOR, needs_timer_signals, run_child
 
 WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"
 
 
 def child(code, timeout=60):
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=timeout * TIMEOUT_FACTOR)
+    return run_child(code, check=False, timeout=timeout)
 
 
 def lines(proc):

@@ -1,7 +1,6 @@
 """The fault path as a library's: standard error drained by the process itself, interrupts that
 stay interrupts, and printing that calls no hook. Each case runs in a child process."""
 
-import textwrap
 
 import pytest
 
@@ -21,9 +20,7 @@ def outcome(call):
 
 
 def child(code, timeout=60):
-    proc = run_child(PRELUDE + textwrap.dedent(code), check=False, timeout=timeout)
-    assert proc.returncode == 0, f"exit {proc.returncode}:\n{proc.stdout}\n{proc.stderr[-3000:]}"
-    return proc
+    return run_child(code, timeout=timeout, prelude=PRELUDE)
 
 
 # Notebook kernels and log capturers point fd 2 at a pipe that a thread of the same process
