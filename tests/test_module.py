@@ -190,7 +190,8 @@ def _source(*parts):
 @pytest.mark.source_tree
 def test_hand_kept_lists_cover_the_module(acc):
     """The lists that must be kept by hand beside the function table (the model, the twins, the
-    differential, the benchmark's floor rows) fail here when a function is added without them."""
+    differential, the benchmarks' rows, the stubs, the README's reference) fail here when a
+    function is added without them."""
     import re
 
     sys.path[:0] = [_source("bench"), _source("tools")]
@@ -200,12 +201,17 @@ def test_hand_kept_lists_cover_the_module(acc):
         import overhead
         import python_twin
         import random
+        import run
         from test_fuzz_binder import SIGS
     finally:
         del sys.path[:2]
     names = set(acc.__all__)
     with open(_source("bench", "twin", "twin.cpp")) as f:
         nanobind = set(re.findall(r'm\.def\(\s*"(\w+)"', f.read()))
+    with open(_source("stubs", "_accel-stubs", "__init__.pyi")) as f:
+        stubs = set(re.findall(r"^def (\w+)\(", f.read(), re.M))
+    with open(_source("README.md")) as f:
+        readme = set(re.findall(r"^\| `(\w+)\(", f.read(), re.M))
     lists = {
         "tests: NAMES": set(NAMES), "tests: SIGNATURES": set(SIGNATURES),
         "tests/test_fuzz_binder.py": set(SIGS),
@@ -214,5 +220,8 @@ def test_hand_kept_lists_cover_the_module(acc):
         "bench/twin/twin.cpp": nanobind,
         "bench/overhead.py": {row[0] for row in overhead.ROWS},
         "tools/differential.py": {c[0] for c in differential.cases(random.Random(1))},
+        "bench/run.py": {row[0] for row in run.rows()},
+        "stubs/_accel-stubs/__init__.pyi": stubs,
+        "README.md (API reference)": readme,
     }
     assert {where: sorted(names - have) for where, have in lists.items() if names - have} == {}
