@@ -7,7 +7,7 @@
 #   suite on a CPython built on musl); the aarch64 musllinux wheel is built by ./dev.sh wheels
 #   but not shipped: no aarch64 CPython on musl can be had here to test it
 #   the sdist (python -m build --sdist)
-# Then twine check --strict on all of them, and every x86-64 wheel installed into a fresh venv of
+# Then twine check --strict on all of them, the README rendered as the package page shows it, and every x86-64 wheel installed into a fresh venv of
 # its interpreter and imported. Any miss fails the release. First run: about 15 minutes with the
 # chroot, the arm64 tree and 3.13t to build; later ones about 6.
 set -euo pipefail
@@ -35,11 +35,14 @@ cp "$(wheel_for 3.13 x86_64 musllinux)" dist/
 say "the sdist"
 tools_venv=$work/venv-tools
 "$(find_python)" -m venv "$tools_venv"
-logged "$work/log-tools" "$tools_venv/bin/pip" install -q --disable-pip-version-check build twine
+logged "$work/log-tools" "$tools_venv/bin/pip" install -q --disable-pip-version-check build twine \
+  "readme_renderer[md]"
 logged "$work/log-sdist" "$tools_venv/bin/python" -m build --sdist --outdir dist .
 
-say "twine check --strict"
+say "twine check --strict, and the long description as the index renders it"
 logged "$work/log-twine" "$tools_venv/bin/twine" check --strict dist/*
+# twine maps text/markdown to no renderer: the README is rendered here with the index's own.
+logged "$work/log-readme" "$tools_venv/bin/python" tools/check_readme.py README.md
 
 # Installs a wheel into a fresh venv of its interpreter (3.14 and 3.15 inside the sid chroot)
 # and calls the module once.
