@@ -43,6 +43,11 @@ SYNTH = {"synth_cost_by_cx", "synth_cost_by_sqisw", "synth_cost_by_b",
 WITHIN_5 = 1.05
 
 
+def speed(times):
+    """A ratio of the other's time to ours, said as "N× faster" or, below 1, "N× slower"."""
+    return f"{times:.2f}x faster" if times >= 1 else f"{1 / times:.2f}x slower"
+
+
 def rows():
     """(function, form, call, floor call, floor goal as a maximum ratio or None)."""
     out = []
@@ -204,15 +209,15 @@ def main():
                 misses.append(f"{f} {form}: {m:.3f} vs floor, goal {goal:g}")
         if "nanobind" in modules:
             nb = ratio(samples, (i, "nanobind"), (i, "accel"))
-            cells.append(f"{nb[0]:.2f}x faster")
+            cells.append(speed(nb[0]))
             if form != "key" and nb[0] < 1.3:
-                misses.append(f"{f} {form}: {nb[0]:.2f}x faster than nanobind, goal 1.3x")
+                misses.append(f"{f} {form}: {speed(nb[0])} than nanobind, goal 1.3x faster")
         else:
             cells.append("")
         py = ratio(samples, (i, "python"), (i, "accel"))
-        cells.append(f"{py[0]:.1f}x faster")
+        cells.append(speed(py[0]))
         if f in SYNTH and py[0] < 10:
-            misses.append(f"{f} {form}: {py[0]:.1f}x faster than Python, goal 10x")
+            misses.append(f"{f} {form}: {speed(py[0])} than Python, goal 10x faster")
         if (i, "accel") in counts:
             c = [counts.get((i, k)) for k in ("accel", "floor", "nanobind")]
             cells.append(" / ".join("-" if x is None else f"{x:.0f}" for x in c))
