@@ -13,6 +13,8 @@ ACCEL_SID_ROOT=${ACCEL_SID_ROOT:-/var/cache/accel-sid/root}
 ACCEL_ARM64_ROOT=${ACCEL_ARM64_ROOT:-/var/cache/accel-arm64/root}
 # Free-threaded CPython 3.13t and its ThreadSanitizer twin (tools/freethreaded.sh).
 ACCEL_FT_ROOT=${ACCEL_FT_ROOT:-/var/cache/accel-ft}
+# zig, lief and CPython 3.13's headers for the cross checks (tools/cross.sh).
+ACCEL_CROSS_ROOT=${ACCEL_CROSS_ROOT:-/var/cache/accel-cross}
 # CPython 3.13 on musl, with sid's musl and its sysroot (tools/musl.sh).
 ACCEL_MUSL_ROOT=${ACCEL_MUSL_ROOT:-/var/cache/accel-musl}
 

@@ -20,16 +20,20 @@ ZIG_VERSION=0.17.1
 TARGETS=(x86_64-macos aarch64-macos x86_64-windows aarch64-windows x86_64-linux-musl
   aarch64-linux-musl)
 work=build/cross
+# zig and the headers live outside any clone: zig caches what it builds for a target (its C and
+# C++ runtimes) by its own path, so a fixed path lets every clone reuse them.
+cache=$ACCEL_CROSS_ROOT
 say() { echo "cross: $*" >&2; }
 
 # The venv with zig and lief (its checks read Mach-O, PE and ELF alike).
 tools_venv() {
-  local venv=$work/venv
+  local venv=$cache/venv-zig-$ZIG_VERSION
   if ! "$venv/bin/python" -c "import lief, ziglang" 2>/dev/null ||
     [ "$("$venv/bin/python" -m ziglang version)" != "$ZIG_VERSION" ]; then
     say "installing ziglang==$ZIG_VERSION and lief into $venv"
+    mkdir -p "$cache"
     "$(find_python)" -m venv "$venv"
-    logged "$work/log-venv" "$venv/bin/python" -m pip install -q --disable-pip-version-check \
+    logged "$cache/log-venv" "$venv/bin/python" -m pip install -q --disable-pip-version-check \
       "ziglang==$ZIG_VERSION" lief cmake ninja
   fi
   echo "$venv"
@@ -37,7 +41,7 @@ tools_venv() {
 
 # CPython 3.13's headers, with the two pyconfig.h; the import libraries of python313.dll.
 headers() {
-  local dest=$work/python3.13 tarball host
+  local dest=$cache/python3.13 tarball host
   [ ! -e "$dest/.ready" ] || return 0
   tarball=$(tools/freethreaded.sh source)
   rm -rf "$dest" && mkdir -p "$dest/src"
@@ -59,8 +63,8 @@ headers() {
 configure_and_build() {
   local target=$1 dir=$2
   shift 2
-  export ACCEL_ZIG_PYTHON=$PWD/$venv/bin/python
-  "$venv/bin/cmake" -S . -B "$dir" -G Ninja -DCMAKE_MAKE_PROGRAM="$PWD/$venv/bin/ninja" \
+  export ACCEL_ZIG_PYTHON=$venv/bin/python
+  "$venv/bin/cmake" -S . -B "$dir" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
     -DCMAKE_TOOLCHAIN_FILE="tools/cross/$target.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DACCEL_CROSS_CHECK=ON -DACCEL_WERROR=ON "$@"
   "$venv/bin/cmake" --build "$dir"
@@ -69,10 +73,10 @@ configure_and_build() {
 build_one() {
   local target=$1 dir=$work/$1 system include artifact opts=()
   system=$(echo "$target" | cut -d- -f2)
-  include=$PWD/$work/python3.13/posix
+  include=$cache/python3.13/posix
   if [ "$system" = windows ]; then
-    include=$PWD/$work/python3.13/windows
-    opts=(-DPython_LIBRARY="$PWD/$work/python3.13/${target%%-*}/python313.lib")
+    include=$cache/python3.13/windows
+    opts=(-DPython_LIBRARY="$cache/python3.13/${target%%-*}/python313.lib")
   fi
   rm -rf "$dir"
   logged "$dir.log" configure_and_build "$target" "$dir" -DPython_INCLUDE_DIR="$include" \

@@ -141,9 +141,9 @@ build_wheel() {
       scikit-build-core wheel
   fi
   rm -rf "$work" && mkdir -p "$work/raw"
-  logged "$work.log" env ACCEL_ZIG_PYTHON="$PWD/$venv/bin/python" \
+  logged "$work.log" env ACCEL_ZIG_PYTHON="$venv/bin/python" \
     CMAKE_TOOLCHAIN_FILE="$PWD/tools/cross/$arch-linux-musl.cmake" \
-    SETUPTOOLS_EXT_SUFFIX=".cpython-313-$arch-linux-musl.so" PATH="$PWD/$venv/bin:$PATH" \
+    SETUPTOOLS_EXT_SUFFIX=".cpython-313-$arch-linux-musl.so" PATH="$venv/bin:$PATH" \
     "$skbuild/bin/python" -c '
 import sys
 from scikit_build_core.build import build_wheel
