@@ -154,8 +154,8 @@ void fault_api_failed(std::source_location loc) {
 
 Failure fault_with_error(const char* prefix, Ref error, std::source_location loc) {
   if (!error) return {};
-  if (is_interrupt(error.get())) {
-    PyErr_SetRaisedException(error.release());
+  if (PyObject* interrupt = interrupt_behind(error.get())) {
+    PyErr_SetRaisedException(Py_NewRef(interrupt));
     return {};
   }
   Text type, value, traceback = "None";

@@ -40,6 +40,23 @@ bool is_interrupt(PyObject* error) noexcept {
   return panic == nullptr || Py_TYPE(error) != reinterpret_cast<PyTypeObject*>(panic);
 }
 
+PyObject* interrupt_behind(PyObject* error) noexcept {
+  // Both links of every exception are followed, by borrowed pointers that the exceptions keep
+  // alive; a bound guards against the cycles that assignments to them can make.
+  PyObject* pending[64];
+  int count = 0, visited = 0;
+  pending[count++] = error;
+  while (count > 0 && visited++ < 256) {
+    PyObject* e = pending[--count];
+    if (is_interrupt(e)) return e;
+    auto* base = reinterpret_cast<PyBaseExceptionObject*>(e);
+    for (PyObject* next : {base->context, base->cause}) {
+      if (next != nullptr && count < 64) pending[count++] = next;
+    }
+  }
+  return nullptr;
+}
+
 bool print_error(PyObject* error) {
   // Held: the printing runs Python code, which may replace sys.stderr meanwhile.
   Ref file = Ref::borrow(PySys_GetObject("stderr"));

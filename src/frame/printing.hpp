@@ -11,6 +11,11 @@ namespace accel {
 // from BaseException), except the module's own PanicException, which is resumed as a fault.
 bool is_interrupt(PyObject* error) noexcept;
 
+// `error` itself when it is an interrupt, else the first interrupt among the exceptions it was
+// raised from or while handling (__cause__, __context__): NumPy turns one that lands inside its
+// C extension's import into an ImportError. Borrowed; null when there is none.
+PyObject* interrupt_behind(PyObject* error) noexcept;
+
 // Prints `error` and its traceback to sys.stderr with the text of the default excepthook, and
 // nothing more: no sys.excepthook, no exit on SystemExit, no sys.last_* (the interpreter's
 // top-level printers do all three). A missing sys.stderr, or one whose write fails, skips the
