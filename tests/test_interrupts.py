@@ -80,16 +80,24 @@ def test_a_real_signal_during_numpys_first_import_stays_an_interrupt(delay):
         signal.signal(signal.SIGALRM, ring)
         signal.setitimer(signal.ITIMER_REAL, {delay})
         try:
-            first = outcome(lambda: A.canonical_unitary(0, 0, 0))
+            A.canonical_unitary(0, 0, 0)
+            first = "returned"
         except KeyboardInterrupt:
-            first = "KeyboardInterrupt"  # landed outside the call
+            first = "KeyboardInterrupt"  # inside the call or outside it
+        except BaseException as exc:
+            first = type(exc).__name__ + " " + str(exc).replace(" ", "_")
         signal.setitimer(signal.ITIMER_REAL, 0)
         print(first, flush=True)
         # An interrupt that passed through code NumPy ran with PyRun_String makes CPython 3.13
         # end the process with SIGINT at exit, as if it had been unhandled.
         os._exit(0)
         """)
-    assert proc.stdout.split()[0] in ("KeyboardInterrupt", "returned")
+    first = proc.stdout.split()
+    # Only when CPython itself has replaced the interrupt (PyCapsule_Import turns any failure of
+    # the import it makes, an interrupt included, into an ImportError with no chain: NumPy 1.26
+    # imports datetime so) is nothing of it left for the call to raise.
+    assert first[0] in ("KeyboardInterrupt", "returned") or (
+        "PyCapsule_Import_could_not_import" in first[1]), first
     assert proc.stderr.count("panicked") == 1  # the prelude's own fault
 
 
