@@ -66,8 +66,8 @@ configure_and_build() {
   export ACCEL_ZIG_PYTHON=$venv/bin/python
   "$venv/bin/cmake" -S . -B "$dir" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
     -DCMAKE_TOOLCHAIN_FILE="tools/cross/$target.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DACCEL_CROSS_CHECK=ON -DACCEL_WERROR=ON "$@"
-  "$venv/bin/cmake" --build "$dir"
+    -DACCEL_CROSS_CHECK=ON -DACCEL_WERROR=ON "$@" &&
+    "$venv/bin/cmake" --build "$dir"
 }
 
 build_one() {
@@ -80,10 +80,11 @@ build_one() {
   fi
   rm -rf "$dir"
   logged "$dir.log" configure_and_build "$target" "$dir" -DPython_INCLUDE_DIR="$include" \
-    "${opts[@]}"
+    "${opts[@]}" || return 1
   artifact=$(find "$dir" -maxdepth 1 -name '_accel*' \( -name '*.so' -o -name '*.pyd' \) | head -1)
   [ -n "$artifact" ] || { say "$target: no module was built (see $dir.log)"; return 1; }
-  "$venv/bin/python" tools/cross_check.py check "$target" "$artifact"
+  # A function's status is tested by its caller, so errexit does not hold here: each step says.
+  "$venv/bin/python" tools/cross_check.py check "$target" "$artifact" || return 1
   echo "$target: $(basename "$artifact") built and checked ($(wc -c <"$artifact") bytes)"
 }
 

@@ -35,7 +35,7 @@ MACHO_ZIG_EXPORTS = re.compile(r"__mh_dylib_header|___dso_handle|__Z(nw|na|dl|da
 # Python C API, which comes from the interpreter.
 ALLOWED_LIBRARIES = {
     "MACHO": re.compile(r"/usr/lib/libSystem\.B\.dylib$|/usr/lib/libc\+\+\.1\.dylib$"),
-    "PE": re.compile(r"(?i)python3\d+\.dll$|api-ms-win-crt-[a-z-]+\.dll$|kernel32\.dll$|"
+    "PE": re.compile(r"(?i)python3\d+\.dll$|api-ms-win-crt-[a-z0-9-]+\.dll$|kernel32\.dll$|"
                      r"msvcrt\.dll$|ucrtbase\.dll$"),
     "ELF": re.compile(r"libc\.musl-(x86_64|aarch64)\.so\.1$|libc\.so$|libstdc\+\+\.so\.6$|"
                       r"libgcc_s\.so\.1$|libc\+\+\.so|libunwind\.so"),
