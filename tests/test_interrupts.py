@@ -4,7 +4,7 @@ stay interrupts, and printing that calls no hook. Each case runs in a child proc
 
 import pytest
 
-from conftest import FREE_THREADED, needs_timer_signals, run_child
+from conftest import FREE_THREADED, TIMEOUT_FACTOR, needs_timer_signals, run_child
 
 PRELUDE = """
 import os, signal, sys, threading, time, _accel as A
@@ -190,6 +190,8 @@ def test_printed_text_is_the_default_hooks():
 
 
 @needs_timer_signals
+@pytest.mark.skipif(TIMEOUT_FACTOR > 1, reason="under emulation a millisecond timer outpaces "
+                                               "the interpreter")
 @pytest.mark.skipif(FREE_THREADED, reason="signal handlers run on the main thread only, and "
                                           "3.13t's NumPy import spins under load")
 def test_interrupts_at_a_high_rate_are_not_lost():
