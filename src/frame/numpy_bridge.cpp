@@ -246,9 +246,10 @@ PyObject* complex_matrix_or_fault(Ref owner, double* buffer, Py_ssize_t rows, Py
   PyObject* descr =
       seam::injected("descr") ? PyErr_NoMemory() : descr_from_type(numpy::kComplexDouble);
   if (descr == nullptr) fault_api_failed();
-  // Row-major complex128: an element is 16 bytes, a row `columns` elements.
+  // Row-major complex128. Without strides NumPy fills in the row-major ones itself, (16 *
+  // columns, 16), and sets the contiguity flags with them; given strides, it would derive the
+  // same flags again by walking them.
   numpy::npy_intp dims[2] = {rows, columns};
-  numpy::npy_intp strides[2] = {16 * columns, 16};
   // The array takes the descriptor over, also when it cannot be made.
   if (seam::injected("array")) {  // as the real call, it takes the descriptor over
     Ref taken = Ref::steal(std::exchange(descr, nullptr));
@@ -256,7 +257,7 @@ PyObject* complex_matrix_or_fault(Ref owner, double* buffer, Py_ssize_t rows, Py
   }
   Ref array =
       Ref::steal(descr == nullptr ? nullptr
-                                  : new_from_descr(array_type, descr, 2, dims, strides, buffer,
+                                  : new_from_descr(array_type, descr, 2, dims, nullptr, buffer,
                                                    numpy::kArrayWriteable, nullptr));
   if (!array) fault_api_failed();
   // The array takes the owner over, also when this fails.
