@@ -105,8 +105,7 @@ prepare() {
   local installed="$venv/.accel-packages" built="$venv/.accel-build" missing=() spec want
   if [ ! -x "$vpy" ]; then
     say "creating the virtual environment $venv with $py"
-    "$py" -m venv "$venv"
-    "$vpy" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
+    make_venv "$venv" "$py" --upgrade pip >/dev/null
   fi
   for spec in "${NUMPY_SPEC:-numpy}" "$@"; do
     grep -qxF -- "$spec" "$installed" 2>/dev/null || missing+=("$spec")

@@ -6,6 +6,9 @@ import pytest
 
 import _accel as acc
 
+# The subsets of the suite that CI legs run apart (tests/pytest.ini).
+pytestmark = [pytest.mark.conformance, pytest.mark.leaks]
+
 
 def raises_exactly(call, exc_type, message):
     with pytest.raises(BaseException) as info:

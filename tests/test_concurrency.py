@@ -9,6 +9,9 @@ import pytest
 
 from conftest import FREE_THREADED, run_child
 
+# The subsets of the suite that CI legs run apart (tests/pytest.ini).
+pytestmark = [pytest.mark.threads]
+
 PRELUDE = """
 import sys, threading, _accel as A
 WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"

@@ -8,6 +8,10 @@ import pytest
 
 from conftest import FREE_THREADED, TIMEOUT_FACTOR, needs_timer_signals, run_child
 
+# In no subset of the suite that a CI leg runs apart (tests/pytest.ini): the whole-suite
+# legs only.
+pytestmark = []
+
 WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"
 
 

@@ -6,8 +6,8 @@ import pytest
 
 from conftest import INJECTION_BUILD, run_child
 
-pytestmark = pytest.mark.skipif(not INJECTION_BUILD,
-                                reason="the module was built without ACCEL_FAULT_INJECTION")
+pytestmark = [pytest.mark.leaks, pytest.mark.skipif(not INJECTION_BUILD,
+                                reason="the module was built without ACCEL_FAULT_INJECTION")]
 
 API = "Python API call failed"
 CAPSULE = "Failed to access NumPy array API capsule: type: <class 'ImportError'>, " \

@@ -6,6 +6,10 @@ import pytest
 
 from conftest import FREE_THREADED, TIMEOUT_FACTOR, needs_timer_signals, run_child
 
+# In no subset of the suite that a CI leg runs apart (tests/pytest.ini): the whole-suite
+# legs only.
+pytestmark = []
+
 PRELUDE = """
 import os, signal, sys, threading, time, _accel as A
 try: A.mirror_weyl_coord(1, 0, 0)

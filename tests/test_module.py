@@ -12,6 +12,9 @@ import pytest
 
 from conftest import FREE_THREADED, run_child
 
+# The subsets of the suite that CI legs run apart (tests/pytest.ini).
+pytestmark = [pytest.mark.conformance]
+
 NAMES = [
     "fuzzy_equal", "fuzzy_greater_equal", "fuzzy_greater", "fuzzy_less_equal", "fuzzy_less",
     "check_weyl_coord", "optimal_can_gate_duration", "mirror_weyl_coord", "sort_two_ints",

@@ -10,6 +10,9 @@ import pytest
 import _accel as acc
 from conftest import only_linux
 
+# The subsets of the suite that CI legs run apart (tests/pytest.ini).
+pytestmark = [pytest.mark.leaks, pytest.mark.memcheck]
+
 TOTAL_CALLS = int(os.environ.get("ACCEL_LEAK_CALLS", "1000000"))
 
 
@@ -155,6 +158,7 @@ def snapshot(results):
     return [r.tolist() if hasattr(r, "tolist") else r for r in results]
 
 
+@pytest.mark.threads
 def test_threads_agree_with_one_thread():
     want = snapshot([p() for p in SUCCESS])
     interval = sys.getswitchinterval()

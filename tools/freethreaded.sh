@@ -91,10 +91,8 @@ venv() {
   if [ ! -e "$dir/.accel-ready" ]; then
     say "creating $dir (once; several minutes under ThreadSanitizer)"
     rm -rf "$dir"
-    "$py" -m venv "$dir" >/dev/null
-    if ! TSAN_OPTIONS="exitcode=0 report_bugs=0" "$dir/bin/python" -m pip install -q \
-      --disable-pip-version-check --only-binary=:all: numpy pytest 'hypothesis>=6.100' \
-      >"$dir.log" 2>&1; then
+    if ! TSAN_OPTIONS="exitcode=0 report_bugs=0" make_venv "$dir" "$py" --only-binary=:all: numpy \
+      pytest 'hypothesis>=6.100' >"$dir.log" 2>&1; then
       tail -n 20 "$dir.log" >&2
       return 1
     fi

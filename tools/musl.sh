@@ -9,7 +9,8 @@
 #   tools/musl.sh site ARCH        print a folder of NumPy's musllinux wheels and the test
 #                                  requirements for ARCH (x86_64 or aarch64), made once by this
 #                                  machine's pip (--platform, --only-binary, --target)
-#   tools/musl.sh wheels [ARCH...] the cp313 musllinux_1_2 wheels (x86_64 and aarch64 by default)
+#   tools/musl.sh wheels [ARCH...] the cp313 musllinux_1_2 wheels (by default those of
+#                                  tools/matrix.py: x86_64 and aarch64)
 #                                  into wheelhouse/: compiled by zig's clang (tools/cross.sh's
 #                                  toolchain files) against the musl interpreter's headers,
 #                                  repaired and checked by auditwheel
@@ -136,9 +137,7 @@ build_wheel() {
   venv=$(tools/cross.sh venv)
   if ! "$skbuild/bin/python" -c "import scikit_build_core" 2>/dev/null; then
     mkdir -p build/musl
-    "$(find_python)" -m venv "$skbuild"
-    logged "$work.log" "$skbuild/bin/python" -m pip install -q --disable-pip-version-check \
-      scikit-build-core wheel
+    logged "$work.log" make_venv "$skbuild" "$(find_python)" scikit-build-core wheel
   fi
   rm -rf "$work" && mkdir -p "$work/raw"
   logged "$work.log" env ACCEL_ZIG_PYTHON="$venv/bin/python" \
@@ -174,7 +173,7 @@ name_libc() {
 
 wheels() {
   local arch audit arches=("$@")
-  [ ${#arches[@]} -gt 0 ] || arches=(x86_64 aarch64)
+  [ ${#arches[@]} -gt 0 ] || mapfile -t arches < <(matrix platforms --source musl | sed 's/^musllinux-//')
   ensure
   audit=$(audit_venv)
   mkdir -p wheelhouse

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # ./dev.sh release: every wheel the project ships and the sdist into dist/, each checked, with
 # dist/SHA256SUMS; a line per artifact, then a summary. Root (the chroot and the arm64 tree).
-#   x86-64: cp312, cp313, cp313t, cp314, cp315 (tools/wheels.sh: auditwheel and check_wheels.py)
-#   aarch64: cp313, cp314, cp315 (tools/arm64.sh: the same checks)
-#   musllinux x86-64: cp313 (tools/musl.sh: auditwheel under its musllinux policy, then the whole
-#   suite on a CPython built on musl); the aarch64 musllinux wheel is built by ./dev.sh wheels
-#   but not shipped: no aarch64 CPython on musl can be had here to test it
+# The wheels are the Linux ones that tools/matrix.py marks "ship":
+#   manylinux x86-64 (tools/wheels.sh: auditwheel and check_wheels.py)
+#   manylinux aarch64 (tools/arm64.sh: the same checks)
+#   musllinux x86-64 (tools/musl.sh: auditwheel under its musllinux policy, then the whole suite
+#   on a CPython built on musl); the aarch64 musllinux wheel is "build" there, not shipped: no
+#   aarch64 CPython on musl runs here to test it
 #   the sdist (python -m build --sdist)
 # Then twine check --strict on all of them, the README rendered as the package page shows it, and every x86-64 wheel installed into a fresh venv of
 # its interpreter and imported. Any miss fails the release. First run: about 15 minutes with the
@@ -14,8 +15,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
 say() { echo "release: $*" >&2; }
-x86=(3.12 3.13 3.13t 3.14 3.15)
-arm=(3.13 3.14 3.15)
+mapfile -t x86 < <(matrix pythons --platform manylinux-x86_64 --wheel ship)
+mapfile -t arm < <(matrix pythons --platform manylinux-aarch64 --wheel ship)
+mapfile -t musl < <(matrix platforms --source musl --wheel ship | sed 's/^musllinux-//')
 work=build/release
 rm -rf dist "$work"
 mkdir -p dist "$work"
@@ -25,18 +27,16 @@ say "x86-64 wheels for ${x86[*]} (about 2 minutes)"
 tools/wheels.sh "${x86[@]}"
 say "aarch64 wheels for ${arm[*]} (about 1 minute)"
 tools/arm64.sh wheels "${arm[@]}"
-say "the musllinux x86-64 wheel and its suite on musl (about 2 minutes; 7 more the first time)"
-tools/musl.sh wheels x86_64
+say "the musllinux ${musl[*]} wheel and its suite on musl (about 2 minutes; 7 more the first time)"
+tools/musl.sh wheels "${musl[@]}"
 logged "$work/log-musl-suite" tools/musl.sh test -q
 for v in "${x86[@]}"; do cp "$(wheel_for "$v" x86_64)" dist/; done
 for v in "${arm[@]}"; do cp "$(wheel_for "$v" aarch64)" dist/; done
-cp "$(wheel_for 3.13 x86_64 musllinux)" dist/
+for a in "${musl[@]}"; do cp "$(wheel_for 3.13 "$a" musllinux)" dist/; done
 
 say "the sdist"
 tools_venv=$work/venv-tools
-"$(find_python)" -m venv "$tools_venv"
-logged "$work/log-tools" "$tools_venv/bin/pip" install -q --disable-pip-version-check build twine \
-  "readme_renderer[md]"
+logged "$work/log-tools" make_venv "$tools_venv" "$(find_python)" build twine "readme_renderer[md]"
 logged "$work/log-sdist" "$tools_venv/bin/python" -m build --sdist --outdir dist .
 
 say "twine check --strict, and the long description as the index renders it"
@@ -48,16 +48,16 @@ logged "$work/log-readme" "$tools_venv/bin/python" tools/check_readme.py README.
 # and calls the module once.
 import_check() {
   local v=$1 whl=$2 probe='import _accel; assert _accel.synth_cost_by_cx(0.5, 0, 0) == 1.0'
-  case "$v" in
-    3.14 | 3.15)
+  case "$(matrix rows --python "$v" --platform manylinux-x86_64 | cut -d' ' -f3)" in
+    sid-chroot)
       mkdir -p "$ACCEL_SID_ROOT/accel/$work"
       cp "$whl" "$ACCEL_SID_ROOT/accel/$work/"
-      tools/sid-chroot.sh run sh -c "set -e; rm -rf $work/venv-$v; python$v -m venv $work/venv-$v
-        $work/venv-$v/bin/pip install -q --no-deps $work/$(basename "$whl")
+      tools/sid-chroot.sh run bash -c "set -e; source tools/common.sh; rm -rf $work/venv-$v
+        make_venv $work/venv-$v python$v --no-deps $work/$(basename "$whl")
         cd / && /accel/$work/venv-$v/bin/python -c '$probe'" ;;
     *)
-      "$(find_python "$v")" -m venv "$work/venv-$v"
-      "$work/venv-$v/bin/pip" install -q --disable-pip-version-check --no-deps "$whl"
+      rm -rf "$work/venv-$v"
+      make_venv "$work/venv-$v" "$(find_python "$v")" --no-deps "$whl"
       (cd / && "$OLDPWD/$work/venv-$v/bin/python" -c "$probe") ;;
   esac
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# CPython 3.14 and 3.15 (and the 3.14 debug build) come from Debian sid, which needs a newer
-# glibc than Debian 12: this keeps a sid chroot with them and runs commands in it, as root.
+# The CPythons that tools/matrix.py takes from Debian sid (which needs a newer glibc than Debian
+# 12): this keeps a sid chroot with them and runs commands in it, as root.
 #   tools/sid-chroot.sh ensure          create the chroot if missing; copy DNS, pip and CA
 #                                       settings in
 #   tools/sid-chroot.sh copy            copy this working tree (tracked and untracked files that
@@ -13,13 +13,22 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
 root=$ACCEL_SID_ROOT
-packages=(python3.14-dev python3.14-venv python3.15-dev python3.15-venv python3.14-dbg
-  gcc g++ cmake ninja-build ca-certificates binutils valgrind)
+# The matrix's sid-chroot interpreters: X.Y as pythonX.Y-dev and -venv, a debug X.Yd as
+# pythonX.Y-dbg.
+pythons=() packages=(gcc g++ cmake ninja-build ca-certificates binutils valgrind)
+while read -r v; do
+  case "$v" in
+    *d) pythons+=("python${v%d}d") packages+=("python${v%d}-dbg") ;;
+    *) pythons+=("python$v") packages+=("python$v-dev" "python$v-venv") ;;
+  esac
+done < <(matrix pythons --source sid-chroot)
 say() { echo "sid-chroot: $*" >&2; }
 
 ensure() {
   [ "$(id -u)" = 0 ] || { say "needs root (debootstrap, chroot)"; exit 2; }
-  if [ ! -x "$root/usr/bin/python3.15" ] || [ ! -x "$root/usr/bin/python3.14d" ]; then
+  local p missing=0
+  for p in "${pythons[@]}"; do [ -x "$root/usr/bin/$p" ] || missing=1; done
+  if [ "$missing" = 1 ]; then
     command -v debootstrap >/dev/null 2>&1 || {
       say "installing debootstrap"
       apt_install debootstrap

@@ -1,0 +1,133 @@
+"""CI as a graph of legs: each leg's command (a function of .ci/run) and what it needs. The
+suites of tools/matrix.py's interpreters are legs of their own, derived from it.
+
+A leg needs the legs that make what it uses (a wheel, a venv, an interpreter), and runs after
+the one before it in its lane: a lane is a machine resource that its legs take in turn (the sid
+chroot's /proc, the arm64 tree, a build tree of ./dev.sh) or one core's worth of work. GNU make
+runs the graph (.ci/run): every leg whose prerequisites passed, as many at once as there are
+lanes; a failed leg stops the legs after it in its lane and those that need it.
+
+usage: python .ci/graph.py make    the Makefile that .ci/run gives to make
+       python .ci/graph.py show    the graph, a leg a line: lane, name, needs, command
+"""
+
+import os
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import matrix  # noqa: E402
+
+# What a suite leg of the matrix runs with beyond the default: NumPy 1.26 on the oldest
+# interpreter; the packaging checks, the only run of the stub and typing checks and the large
+# Hypothesis profile on 3.13.
+HOST_NUMPY = {"3.12": "numpy>=1.26,<2"}
+HOST_SUITE_ENV = {"3.13": "ACCEL_PACKAGING=1 ACCEL_TYPE_CHECKS=1 ACCEL_DIST=$PWD/build/ci/dist "
+                          "HYPOTHESIS_PROFILE=ci"}
+
+
+def pythons(**filters):
+    return matrix.unique(r["python"] for r in matrix.select(**filters))
+
+
+def tsan_interpreter_built():
+    return subprocess.run([os.path.join(ROOT, "tools/freethreaded.sh"), "path", "tsan"],
+                          capture_output=True).returncode == 0
+
+
+def legs():
+    """(lane, name, needs, command) in lane order."""
+    out = []
+
+    def leg(lane, name, command, needs=()):
+        out.append((lane, name, list(needs), command))
+
+    x86 = dict(platform="manylinux-x86_64")
+    here = pythons(**x86, source="pyenv,freethreaded", wheel="ship")
+    host = [v for v in here if not v.endswith("t")]
+    free = [v for v in here if v.endswith("t")]
+
+    leg("host", "format", "format_check")
+    leg("host", "wheels-x86_64-host", f"host_wheels {' '.join(host)}")
+    for v in host:
+        leg("host", f"venv-{v}", f"host_venv {v} '{HOST_NUMPY.get(v, 'numpy>=2')}'",
+            ["wheels-x86_64-host"])
+        leg("host", f"cpython-{v}-wheel", f"{HOST_SUITE_ENV.get(v, '')} host_suite {v}".lstrip(),
+            [f"venv-{v}"])
+    leg("host", "coverage", "gcov_gate")
+    leg("host", "asan-ubsan", "sanitizers")
+    leg("host", "lsan", "lsan_check")
+
+    leg("chroot", "sid-chroot", "sid_chroot")
+    sid = pythons(**x86, source="sid-chroot", wheel="ship")
+    leg("chroot", "wheels-x86_64-chroot", f"tools/wheels.sh {' '.join(sid)}", ["sid-chroot"])
+    for v in sid:
+        leg("chroot", f"cpython-{v}-wheel", f"chroot_suite {v}", ["wheels-x86_64-chroot"])
+    for v in pythons(**x86, source="sid-chroot", wheel="-", tests="full"):
+        leg("chroot", f"cpython-{v}", f"chroot_dev_suite {v}", ["sid-chroot"])
+    leg("chroot", "valgrind", "memcheck", ["venv-3.12"])
+
+    # The ThreadSanitizer interpreter, when it is still to be built, is built after the suite:
+    # `import numpy` on 3.13t can spin for minutes on a type lock when the cores are busy, and a
+    # 20-minute compile beside the suite's children made them time out.
+    tsan_lane = "tsan" if tsan_interpreter_built() else "freethreaded"
+    leg("freethreaded", "freethreaded-interpreter", "tools/freethreaded.sh ensure")
+    for v in free:
+        leg("freethreaded", f"wheels-x86_64-cp{v.replace('.', '')}", f"tools/wheels.sh {v}",
+            ["freethreaded-interpreter"])
+        leg("freethreaded", f"venv-{v}", f"host_venv {v} 'numpy>=2'",
+            [f"wheels-x86_64-cp{v.replace('.', '')}"])
+        leg("freethreaded", f"cpython-{v}-wheel", f"host_suite {v} --durations=10", [f"venv-{v}"])
+    leg(tsan_lane, "thread-sanitizer", "tsan_check", ["freethreaded-interpreter"])
+
+    arm = dict(platform="manylinux-aarch64")
+    leg("arm64", "arm64-tree", "tools/arm64.sh ensure")
+    leg("arm64", "wheels-aarch64", f"tools/arm64.sh wheels {' '.join(pythons(**arm))}",
+        ["arm64-tree"])
+    leg("arm64", "aarch64-differential", "arm64_differential", ["wheels-aarch64", "venv-3.13"])
+    for tests in ("full", "conformance"):
+        for v in pythons(**arm, tests=tests):
+            marker = " -m conformance" if tests == "conformance" else ""
+            leg("arm64", f"aarch64-cpython-{v}", f"arm64_suite {v}{marker}", ["wheels-aarch64"])
+
+    leg("cross", "cross-builds", "tools/cross.sh")
+    musl = matrix.select(source="musl")
+    leg("cross", "musl-interpreter", "tools/musl.sh ensure")
+    leg("cross", "wheels-musllinux", "tools/musl.sh wheels", ["musl-interpreter"])
+    for r in musl:
+        if r["tests"] == "full":
+            leg("cross", f"cpython-{r['python']}-{r['platform']}", "musl_suite",
+                ["wheels-musllinux"])
+
+    leg("fuzz", "fuzz", "fuzz")
+    return out
+
+
+def makefile(graph):
+    """Each leg a target: its needs, and the leg before it in its lane, as prerequisites."""
+    lines = [".PHONY: all " + " ".join(name for _, name, _, _ in graph),
+             "all: " + " ".join(name for _, name, _, _ in graph)]
+    last = {}
+    for lane, name, needs, command in graph:
+        prereqs = needs + ([last[lane]] if lane in last and last[lane] not in needs else [])
+        last[lane] = name
+        lines.append(f"{name}: {' '.join(prereqs)}")
+        lines.append(f"\t@.ci/run leg {name} {command.replace('$', '$$')}")
+    return "\n".join(lines) + "\n"
+
+
+def main(argv):
+    if argv[:1] == ["make"]:
+        sys.stdout.write(makefile(legs()))
+    elif argv[:1] == ["show"]:
+        for lane, name, needs, command in legs():
+            print(f"{lane:13} {name:30} {','.join(needs) or '-':40} {command}")
+    else:
+        print(__doc__.split("usage: ", 1)[1], file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
