@@ -30,6 +30,24 @@ with warnings.catch_warnings():
     import _accel  # noqa: E402
 
 
+# The subsets that CI's legs select with -m (every test file says which it belongs to, in
+# `pytestmark`, an empty list for none), and the tests that need the checkout. Registered here
+# rather than in pyproject.toml, so that a copy of tests/ run against an installed module knows
+# them too.
+MARKERS = {
+    "conformance": "every function's contract, binding and faults (the emulated aarch64 legs)",
+    "leaks": "the leak-prone paths (the LeakSanitizer leg)",
+    "memcheck": "the calls that valgrind checks (the valgrind leg)",
+    "threads": "the threaded tests (the ThreadSanitizer leg)",
+    "source_tree": "reads the source tree; -m 'not source_tree' tests an installed copy alone",
+}
+
+
+def pytest_configure(config):
+    for name, what in MARKERS.items():
+        config.addinivalue_line("markers", f"{name}: {what}")
+
+
 @pytest.fixture(scope="session")
 def acc():
     return _accel
@@ -69,14 +87,6 @@ def run_child(code, env=None, check=True, timeout=120, prelude=""):
         raise AssertionError(
             f"child failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr[-3000:]}")
     return proc
-
-
-def pytest_configure(config):
-    # Registered here rather than in pyproject.toml, so that a copy of tests/ run against an
-    # installed module knows it too.
-    config.addinivalue_line(
-        "markers", "source_tree: reads the source tree; -m 'not source_tree' tests an installed "
-                   "copy alone")
 
 
 def _built_with_injection():

@@ -6,7 +6,7 @@ import pytest
 
 import _accel as acc
 
-# The subsets of the suite that CI legs run apart (tests/pytest.ini).
+# The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.conformance, pytest.mark.leaks]
 
 

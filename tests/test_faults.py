@@ -6,7 +6,7 @@ import pytest
 
 from conftest import MAIN_THREAD, only_linux, run_child
 
-# The subsets of the suite that CI legs run apart (tests/pytest.ini).
+# The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.conformance, pytest.mark.leaks]
 
 WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"

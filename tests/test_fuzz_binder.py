@@ -8,7 +8,7 @@ from hypothesis import given, strategies as st
 import _accel as acc
 import model
 
-# In no subset of the suite that a CI leg runs apart (tests/pytest.ini): the whole-suite
+# In no subset of the suite that a CI leg runs apart (conftest.MARKERS): the whole-suite
 # legs only.
 pytestmark = []
 

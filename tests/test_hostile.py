@@ -8,7 +8,7 @@ import pytest
 
 from conftest import FREE_THREADED, TIMEOUT_FACTOR, needs_timer_signals, run_child
 
-# In no subset of the suite that a CI leg runs apart (tests/pytest.ini): the whole-suite
+# In no subset of the suite that a CI leg runs apart (conftest.MARKERS): the whole-suite
 # legs only.
 pytestmark = []
 

@@ -12,7 +12,7 @@ import pytest
 
 from conftest import FREE_THREADED, run_child
 
-# The subsets of the suite that CI legs run apart (tests/pytest.ini).
+# The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.conformance]
 
 NAMES = [

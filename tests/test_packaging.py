@@ -19,7 +19,7 @@ import pytest
 
 import _accel
 
-# In no subset of the suite that a CI leg runs apart (tests/pytest.ini): the whole-suite
+# In no subset of the suite that a CI leg runs apart (conftest.MARKERS): the whole-suite
 # legs only.
 pytestmark = []
 

@@ -10,7 +10,7 @@ import pytest
 import _accel as acc
 from conftest import only_linux
 
-# The subsets of the suite that CI legs run apart (tests/pytest.ini).
+# The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.leaks, pytest.mark.memcheck]
 
 TOTAL_CALLS = int(os.environ.get("ACCEL_LEAK_CALLS", "1000000"))

@@ -10,7 +10,7 @@ from hypothesis import given, strategies as st
 import model
 from conftest import run_child
 
-# The subsets of the suite that CI legs run apart (tests/pytest.ini).
+# The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.conformance, pytest.mark.leaks, pytest.mark.memcheck]
 
 np = pytest.importorskip("numpy")

@@ -7,7 +7,7 @@ from hypothesis import given, strategies as st
 
 import model
 
-# The subsets of the suite that CI legs run apart (tests/pytest.ini).
+# The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.conformance, pytest.mark.memcheck]
 
 NAN, INF = math.nan, math.inf

@@ -96,7 +96,8 @@ NB_MODULE(accel_nb_twin, m) {
   m.def(
       "canonical_unitary",
       [](double a, double b, double c) {
-        auto* m = static_cast<double*>(std::malloc(accel::kUnitaryEntries * 2 * sizeof(double)));
+        auto* m = static_cast<double*>(
+            std::malloc(accel::kUnitaryRows * accel::kUnitaryRows * 2 * sizeof(double)));
         if (m == nullptr) throw std::bad_alloc();
         accel::fill_canonical_unitary(m, a, b, c);
         auto* data = reinterpret_cast<std::complex<double>*>(m);

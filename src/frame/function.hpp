@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "frame/failure.hpp"
 #include "frame/process.hpp"
@@ -27,6 +29,24 @@ struct Function {
   Shape shape;
 };
 
+// A declaration as the module registers it: with the first of its parameter-name slots in
+// ProcessState. Everything that binds or calls takes this, so a function's slots are a constant
+// address in its own code.
+template <class Declaration>
+struct Registered : Declaration {
+  std::size_t first_name;
+};
+
+template <const auto& F, std::size_t First>
+inline constexpr Registered<std::remove_cvref_t<decltype(F)>> registered{F, First};
+
+// The interned-name slots of a registered function, as an array of its count at a constant
+// address, which the binder's unrolled loop indexes directly.
+template <const auto& F>
+inline NameSlot (&interned_names() noexcept)[F.count] {
+  return *reinterpret_cast<NameSlot(*)[F.count]>(process.parameter_names + F.first_name);
+}
+
 // The general binder's view of a declaration.
 struct Parameters {
   const char* function;
@@ -37,7 +57,8 @@ struct Parameters {
 };
 
 template <const auto& F>
-constexpr Parameters parameters{F.name, F.params, interned_names<F>, F.count, F.required};
+constexpr Parameters parameters{F.name, F.params, process.parameter_names + F.first_name, F.count,
+                                F.required};
 
 namespace detail {
 
@@ -87,14 +108,39 @@ inline PyMethodDef method() {
                      METH_FASTCALL | METH_KEYWORDS, text_signature<F>.data()};
 }
 
+namespace detail {
+
+// Where each declaration's parameter-name slots start: after those of the ones before it.
+template <std::size_t... Counts>
+constexpr auto first_names() {
+  std::array<std::size_t, sizeof...(Counts) + 1> first{};
+  std::size_t i = 0;
+  ((first[i + 1] = first[i] + Counts, ++i), ...);
+  return first;
+}
+
+template <const auto&... F>
+struct Methods {
+  static constexpr auto first = first_names<F.count...>();
+  static_assert(first.back() <= kParameterNameSlots,
+                "the functions have more parameters than ProcessState has name slots");
+
+  template <std::size_t... I>
+  static auto table(std::index_sequence<I...>) {
+    return std::array<PyMethodDef, sizeof...(F) + 1>{method<registered<F, first[I]>>()...,
+                                                     PyMethodDef{}};
+  }
+};
+
+}  // namespace detail
+
 // A module's functions, in registration order: the one list of them. `methods` ends with the
 // null entry that CPython's own registration (PyModule_AddFunctions) stops at.
 template <const auto&... F>
 struct FunctionList {
-  static inline PyMethodDef methods[] = {method<F>()..., PyMethodDef{}};
+  static inline auto methods =
+      detail::Methods<F...>::table(std::make_index_sequence<sizeof...(F)>());
   static constexpr std::size_t count = sizeof...(F);
-  // Their interned parameter names die with the runtime that made them.
-  static void forget_names() noexcept { (forget_interned_names<F>(), ...); }
 };
 
 }  // namespace accel

@@ -9,6 +9,7 @@ void forget_runtime() noexcept {
   process.numpy_table.forget();
   process.numpy_capsule.forget();
   process.owner_type.forget();
+  for (NameSlot& name : process.parameter_names) name.store(nullptr, std::memory_order_relaxed);
   process.interpreter.store(-1);
 }
 

@@ -9,13 +9,15 @@
 //
 // Nothing here is ever released. When an embedding program finalizes the runtime and starts a new
 // one, the objects die with the old runtime: forget_runtime() drops the pointers (without touching
-// the objects) as the runtime ends, and the new runtime fills everything afresh.
+// the objects) as the runtime ends, and the new runtime fills everything afresh. What is once per
+// process by contract, not per runtime, lives beside what it belongs to and says so.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "frame/ft.hpp"
@@ -42,6 +44,14 @@ class Published {
   std::atomic<T*> p_{nullptr};
 };
 
+// The parameter-name slots of every declared function together (FunctionList gives each
+// declaration its run of them and checks that they suffice).
+inline constexpr std::size_t kParameterNameSlots = 64;
+
+// A parameter's name as interned str, compared by identity with the keyword names of a call (so
+// a relaxed load is enough for a reader).
+using NameSlot = ft::NameSlot;
+
 struct ProcessState {
   // The interpreter that first initialised the module (PyInterpreterState_GetID); -1 until then.
   std::atomic<std::int64_t> interpreter{-1};
@@ -54,24 +64,13 @@ struct ProcessState {
   Published<PyObject> numpy_capsule;
   // The PySliceContainer type, owner of every array's buffer.
   Published<PyTypeObject> owner_type;
+  // The functions' parameter names, interned on a function's first keyword call.
+  NameSlot parameter_names[kParameterNameSlots] = {};
 };
 
 inline constinit ProcessState process;
 
-// A function's parameter names as interned str, compared by identity with the keyword names of a
-// call (so a relaxed load is enough for a reader). One array per declared function.
-using NameSlot = ft::NameSlot;
-
-template <const auto& F>
-inline constinit NameSlot interned_names[F.count] = {};
-
-template <const auto& F>
-void forget_interned_names() noexcept {
-  for (auto& name : interned_names<F>) name.store(nullptr, std::memory_order_relaxed);
-}
-
-// Drops every pointer of ProcessState; run as the runtime that made them ends. The interned names
-// are per function, so their owner (the function table) forgets them.
+// Drops every pointer of ProcessState; run as the runtime that made them ends.
 void forget_runtime() noexcept;
 
 }  // namespace accel

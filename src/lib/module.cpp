@@ -73,13 +73,6 @@ bool refuses_single_phase_modules(PyInterpreterState* interp) {
 #endif
 }
 
-// Run by Py_FinalizeEx as the runtime ends: what the module created belongs to that runtime, so
-// an embedding program that starts CPython again gets a fresh module, not the dead one.
-void forget_runtime_objects() {
-  forget_runtime();
-  forget_parameter_names();
-}
-
 PyObject* create_module_or_fault() {
   PyInterpreterState* interp = PyInterpreterState_Get();
   std::int64_t id = PyInterpreterState_GetID(interp);
@@ -94,8 +87,10 @@ PyObject* create_module_or_fault() {
                      "PyO3 modules do not yet support subinterpreters, see "
                      "https://github.com/PyO3/pyo3/issues/576");
   }
-  // The first initialisation of a runtime arranges for its objects to be forgotten at its end.
-  if (recorded == -1 && Py_AtExit(forget_runtime_objects) < 0) {
+  // The first initialisation of a runtime arranges for its objects to be forgotten at its end:
+  // they belong to that runtime, so an embedding program that starts CPython again gets a fresh
+  // module, not the dead one.
+  if (recorded == -1 && Py_AtExit(forget_runtime) < 0) {
     process.interpreter.store(-1);
     return set_error(PyExc_ImportError,
                      "_accel cannot register its exit handler: the Py_AtExit table is full");

@@ -110,18 +110,18 @@ struct Fuzzy {
   }
 };
 
-// Three floats in, a new 4x4 complex128 array out, filled by the kernel in place.
-template <void (*Fill)(double*, double, double, double)>
-struct ComplexMatrix4 {
+// Three floats in, a new Rows x Rows complex128 array out, filled by the kernel in place.
+template <void (*Fill)(double*, double, double, double), int Rows>
+struct ComplexMatrix {
   template <const auto& F>
   static PyObject* call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return with_floats<F>(args, nargs, kwnames, [](double a, double b, double c) -> PyObject* {
       double* buffer;
-      Ref owner = complex_owner_or_fault(4 * 4, buffer);
+      Ref owner = complex_owner_or_fault(Rows * Rows, buffer);
       if (!owner) [[unlikely]]
         return nullptr;
       Fill(buffer, a, b, c);
-      return complex_matrix_or_fault(std::move(owner), buffer, 4, 4);
+      return complex_matrix_or_fault(std::move(owner), buffer, Rows, Rows);
     });
   }
 };

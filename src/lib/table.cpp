@@ -41,7 +41,7 @@ constexpr Function synth_cost_by_b_fn{
     "synth_cost_by_b", {"a", "b", "c"}, 3, NormalisedFloats<b_cost, 255>{}};
 constexpr Function only_xx_rot_fn{"only_xx_rot", {"_a", "b", "c"}, 3, Floats<only_xx>{}};
 constexpr Function canonical_unitary_fn{
-    "canonical_unitary", {"a", "b", "c"}, 3, ComplexMatrix4<fill_canonical_unitary>{}};
+    "canonical_unitary", {"a", "b", "c"}, 3, ComplexMatrix<fill_canonical_unitary, kUnitaryRows>{}};
 
 // The module's functions, whose fault lines must differ.
 template <const auto&... F>
@@ -60,11 +60,7 @@ using Functions =
 }  // namespace
 
 std::span<PyMethodDef> function_table() {
-  return {Functions::methods, Functions::count};
-}
-
-void forget_parameter_names() noexcept {
-  Functions::forget_names();
+  return {Functions::methods.data(), Functions::count};
 }
 
 }  // namespace accel

@@ -11,7 +11,4 @@ namespace accel {
 // after the last is the null one that ends a CPython method list.
 std::span<PyMethodDef> function_table();
 
-// Drops the functions' interned parameter names (they die with the runtime that made them).
-void forget_parameter_names() noexcept;
-
 }  // namespace accel
