@@ -69,8 +69,8 @@ def legs():
     leg("chroot", "valgrind", "memcheck", ["venv-3.12"])
 
     # The ThreadSanitizer interpreter, when it is still to be built, is built after the suite:
-    # `import numpy` on 3.13t can spin for minutes on a type lock when the cores are busy, and a
-    # 20-minute compile beside the suite's children made them time out.
+    # `import numpy` on 3.13t can spin for minutes on a type lock when the cores are busy, and
+    # the suite's children import NumPy beside a compile that takes the cores for 20 minutes.
     tsan_lane = "tsan" if tsan_interpreter_built() else "freethreaded"
     leg("freethreaded", "freethreaded-interpreter", "tools/freethreaded.sh ensure")
     for v in free:

@@ -94,8 +94,8 @@ venv_with() {
 
 # The wheel is built by this machine's Python and CMake with the cross compiler; only the target
 # interpreter runs under emulation, in a few short questions that CMake asks it (its headers,
-# version, debug build or not) and one for its extension suffix. Building under the emulated
-# interpreter instead cost 45 s a wheel, nearly all of it Python and scikit-build-core emulated.
+# version, debug build or not) and one for its extension suffix: Python and scikit-build-core
+# would be slow under emulation.
 build_wheel() {  # X.Y
   local v=$1 target=$work/target-venv-$1 include=$work/include-$1 log=$work/log-build-$1
   local cross=$work/cross-venv suffix

@@ -11,8 +11,8 @@
 #                                        tests need (NumPy, pytest, Hypothesis); made once (pip
 #                                        under ThreadSanitizer takes minutes)
 # Only the upstream tarball of the source package is used (Debian's patches assume Debian's
-# layout). forky carries 3.13.15 and trixie 3.13.5; Debian serves no source package of sid's
-# 3.13 or of 3.14 and 3.15, so the first suite that fetches wins.
+# layout). It comes from forky or, failing that, trixie: Debian serves no source package of
+# sid's 3.13 or of 3.14 and 3.15.
 # ACCEL_FT_ROOT (tools/common.sh) is where they live.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -18,7 +18,6 @@ inline constexpr std::size_t kMaxParameters = 8;
 
 // Name, parameters (all positional-or-keyword, the first `required` of them required) and how
 // the function is called: a call shape over its kernel, which the module's own layer defines.
-
 template <std::size_t P, class Shape>
 struct Function {
   static_assert(P <= kMaxParameters, "the binder takes at most kMaxParameters parameters");

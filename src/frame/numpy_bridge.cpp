@@ -250,8 +250,9 @@ PyObject* complex_matrix_or_fault(Ref owner, double* buffer, Py_ssize_t rows, Py
   // columns, 16), and sets the contiguity flags with them; given strides, it would derive the
   // same flags again by walking them.
   numpy::npy_intp dims[2] = {rows, columns};
-  // The array takes the descriptor over, also when it cannot be made.
-  if (seam::injected("array")) {  // as the real call, it takes the descriptor over
+  // The array takes the descriptor over, also when it cannot be made; so does the injected
+  // failure.
+  if (seam::injected("array")) {
     Ref taken = Ref::steal(std::exchange(descr, nullptr));
     PyErr_NoMemory();
   }
@@ -260,8 +261,8 @@ PyObject* complex_matrix_or_fault(Ref owner, double* buffer, Py_ssize_t rows, Py
                                   : new_from_descr(array_type, descr, 2, dims, nullptr, buffer,
                                                    numpy::kArrayWriteable, nullptr));
   if (!array) fault_api_failed();
-  // The array takes the owner over, also when this fails.
-  if (seam::injected("base")) {  // as the real call, it takes the owner over
+  // The array takes the owner over, also when this fails; so does the injected failure.
+  if (seam::injected("base")) {
     Ref taken = std::move(owner);
     PyErr_NoMemory();
     fault_api_failed();
