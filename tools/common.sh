@@ -176,6 +176,12 @@ apt_install() {
   ) 9>/var/lock/accel-apt.lock
 }
 
+# make_cpython DIR CONFIGURE ARGS...: configures, builds and installs the CPython source tree in
+# DIR. (Steps joined by &&: errexit does not hold in a function that `logged` tests.)
+make_cpython() (
+  cd "$1" && shift && ./configure -q "$@" && make -s -j"$(nproc)" && make -s install
+)
+
 # logged LOG CMD...: runs CMD with its output in LOG, shown (the last 40 lines) only when it
 # fails; then the failure ends the script.
 logged() {

@@ -71,12 +71,7 @@ ensure() {
   say "building CPython $(basename "$tarball" | sed 's/.*_\(.*\)\.orig.*/\1/') ${flags[*]} into $dest"
   say "  ($([ "$kind" = tsan ] && echo 8 to 20 || echo 4 to 7) minutes on 2 cores; output in $log)"
   local start=$SECONDS
-  if ! (cd "$build" && ./configure -q --prefix="$dest" "${flags[@]}" &&
-    make -s -j"$(nproc)" && make -s install) >"$log" 2>&1; then
-    tail -n 40 "$log" >&2
-    say "the build failed; the whole output is in $log"
-    return 1
-  fi
+  logged "$log" make_cpython "$build" --prefix="$dest" "${flags[@]}"
   # Its venvs get pip from the ensurepip wheel that the tarball bundles.
   "$dest/bin/python3.13t" -c 'import sys; sys.exit(sys._is_gil_enabled())'
   rm -rf "$build"

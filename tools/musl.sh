@@ -81,6 +81,17 @@ EOF
   echo "$cc"
 }
 
+# libffi and zlib, static, for CPython on musl. (Steps joined by &&: errexit does not hold in a
+# function that `logged` tests.)
+libraries() (
+  local cc=$1 build=$2
+  cd "$build/ffi" && ./autogen.sh &&
+    ./configure -q --prefix="$root/ffi" --disable-shared --with-pic --disable-docs CC="$cc" &&
+    make -s -j"$(nproc)" && make -s install &&
+    cd "$build/zlib" && CC="$cc" CFLAGS="-O2 -fPIC" ./configure --static --prefix="$root/zlib" &&
+    make -s -j"$(nproc)" && make -s install
+)
+
 ensure() {
   [ ! -x "$prefix/bin/python3.13" ] || return 0
   local cc tarball build=$root/build log=$root/build.log start=$SECONDS
@@ -92,24 +103,16 @@ ensure() {
   tarball=$(tools/freethreaded.sh source)
   rm -rf "$build" "$prefix" && mkdir -p "$build/ffi" "$build/python"
   say "building libffi and CPython $(basename "$tarball" | sed 's/.*_\(.*\)\.orig.*/\1/') on musl into $prefix"
-  say "  (about 6 minutes on 2 cores; output in $log)"
+  say "  (about 6 minutes on 2 cores; output in $root/build-libraries.log and $log)"
   mkdir -p "$build/zlib"
   tar -xf "$root"/src/libffi_*.orig.tar.* -C "$build/ffi" --strip-components=1
   tar -xf "$(ls "$root"/src/zlib_*.orig.tar.* | head -1)" -C "$build/zlib" --strip-components=1
   tar -xf "$tarball" -C "$build/python" --strip-components=1
-  if ! (cd "$build/ffi" && ./autogen.sh && ./configure -q --prefix="$root/ffi" --disable-shared --with-pic \
-    --disable-docs CC="$cc" && make -s -j"$(nproc)" && make -s install &&
-    cd "$build/zlib" && CC="$cc" CFLAGS="-O2 -fPIC" ./configure --static --prefix="$root/zlib" &&
-    make -s -j"$(nproc)" && make -s install &&
-    cd "$build/python" && ./configure -q --prefix="$prefix" --without-ensurepip \
-      CC="$cc" PKG_CONFIG=false \
-      LIBFFI_CFLAGS="-I$root/ffi/include" LIBFFI_LIBS="$root/ffi/lib/libffi.a" \
-      ZLIB_CFLAGS="-I$root/zlib/include" ZLIB_LIBS="$root/zlib/lib/libz.a" &&
-    make -s -j"$(nproc)" && make -s install) >"$log" 2>&1; then
-    tail -n 40 "$log" >&2
-    say "the build failed; the whole output is in $log"
-    return 1
-  fi
+  logged "$root/build-libraries.log" libraries "$cc" "$build"
+  logged "$log" make_cpython "$build/python" --prefix="$prefix" --without-ensurepip \
+    CC="$cc" PKG_CONFIG=false \
+    LIBFFI_CFLAGS="-I$root/ffi/include" LIBFFI_LIBS="$root/ffi/lib/libffi.a" \
+    ZLIB_CFLAGS="-I$root/zlib/include" ZLIB_LIBS="$root/zlib/lib/libz.a"
   "$prefix/bin/python3.13" -c 'import ctypes, zlib, platform; assert platform.libc_ver()[0] != "glibc"'
   rm -rf "$build"
   say "built in $((SECONDS - start)) s: $prefix/bin/python3.13"
