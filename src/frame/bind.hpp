@@ -30,8 +30,10 @@ template <const auto& F, class Body, std::size_t... I>
 // matches and the general binder interns them.
 template <const auto& F>
 inline bool keywords_in_order(Py_ssize_t nargs, PyObject* kwnames, Py_ssize_t nkw) {
-  // The caller has checked that nargs + nkw <= F.count: the constant bound unrolls the loop.
-  for (Py_ssize_t k = 0; k < static_cast<Py_ssize_t>(F.count) && k < nkw; ++k) {
+  // The caller has checked that nargs + nkw <= F.count: the constant bound, never the one that
+  // ends the loop, unrolls it.
+  constexpr Py_ssize_t count = F.count;
+  for (Py_ssize_t k = 0; k < count && k < nkw; ++k) {  // GCOVR_EXCL_BR_LINE
     PyObject* name = interned_names<F>()[nargs + k].load(std::memory_order_relaxed);
     if (PyTuple_GET_ITEM(kwnames, k) != name) return false;
   }
