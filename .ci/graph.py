@@ -55,9 +55,10 @@ def legs():
             ["wheels-x86_64-host"])
         leg("host", f"cpython-{v}-wheel", f"{HOST_SUITE_ENV.get(v, '')} host_suite {v}".lstrip(),
             [f"venv-{v}"])
-    leg("host", "coverage", "gcov_gate")
-    leg("host", "asan-ubsan", "sanitizers")
-    leg("host", "lsan", "lsan_check")
+    # The instrumented builds of ./dev.sh on 3.12, in their own build trees.
+    leg("sanitizers", "coverage", "gcov_gate")
+    leg("sanitizers", "asan-ubsan", "sanitizers")
+    leg("sanitizers", "lsan", "lsan_check")
 
     leg("chroot", "sid-chroot", "sid_chroot")
     sid = pythons(**x86, source="sid-chroot", wheel="ship")
