@@ -7,6 +7,8 @@
 #                                         the matrix; sid has no arm64 CPython 3.12 to test one)
 #   tools/arm64.sh test X.Y [ARGS]        installs that wheel into a venv of the arm64 interpreter
 #                                         and runs pytest under emulation (ARGS go to pytest)
+#   tools/arm64.sh emulate CMD...         runs CMD with aarch64 programs emulated, its children
+#                                         too, in the environment of the emulated suites
 #   tools/arm64.sh differential X86PY     the same random inputs through the aarch64 module
 #                                         (arm64 CPython 3.13) and the x86-64 one that X86PY
 #                                         imports, compared bit for bit
@@ -195,6 +197,10 @@ case "$cmd" in
   wheels) wheels "$@" ;;
   test) test_wheel "$@" ;;
   differential) differential "$@" ;;
-  *) echo "usage: tools/arm64.sh ensure | wheels [X.Y...] | test X.Y [ARGS] | differential X86PY" >&2
+  emulate)
+    command -v qemu-aarch64-static >/dev/null || apt_install qemu-user-static
+    enable_emulation
+    env "${test_env[@]}" "$@" ;;
+  *) echo "usage: tools/arm64.sh ensure | wheels [X.Y...] | test X.Y [ARGS] | differential X86PY | emulate CMD..." >&2
     exit 2 ;;
 esac

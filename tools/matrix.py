@@ -37,7 +37,7 @@ MATRIX = """
 3.14                             manylinux-aarch64                     arm64-tree    ship    full
 3.15                             manylinux-aarch64                     arm64-tree    ship    conformance
 3.13                             musllinux-x86_64                      musl          ship    full
-3.13                             musllinux-aarch64                     musl          build   -
+3.13                             musllinux-aarch64                     musl          ship    conformance
 3.13                             x86_64-macos,aarch64-macos            cross         -       link
 3.13                             x86_64-windows,aarch64-windows        cross         -       link
 3.13                             x86_64-linux-musl,aarch64-linux-musl  cross         -       link

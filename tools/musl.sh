@@ -2,10 +2,13 @@
 # CPython 3.13 on musl, for testing the musllinux wheels: built from the same python3.13 source
 # package as the free-threaded interpreter (tools/freethreaded.sh source), with Debian sid's musl
 # (1.2.6: Debian 12's 1.2.3 cannot load the DT_RELR relocations of NumPy's musllinux wheels),
-# and libffi and zlib from sid's source packages, all kept outside any clone in $ACCEL_MUSL_ROOT. Programs
-# find sid's musl loader by its full path, so nothing is installed into the machine.
-#   tools/musl.sh ensure           build the x86-64 interpreter if missing (about 6 minutes)
-#   tools/musl.sh path             print its path (fails if it is not built)
+# and libffi and zlib from sid's source packages, all kept outside any clone in $ACCEL_MUSL_ROOT.
+# Programs find sid's musl loader by its full path (under qemu, by a root of their own), so
+# nothing is installed into the machine.
+#   tools/musl.sh ensure [ARCH]    build the interpreters of tools/matrix.py's musl lines (or of
+#                                  ARCH) if missing: x86_64 here with gcc (about 6 minutes),
+#                                  aarch64 cross-built with zig's clang (about 5 more)
+#   tools/musl.sh path [ARCH]      print its path (fails if it is not built)
 #   tools/musl.sh site ARCH        print a folder of NumPy's musllinux wheels and the test
 #                                  requirements for ARCH (x86_64 or aarch64), made once by this
 #                                  machine's pip (--platform, --only-binary, --target)
@@ -14,8 +17,9 @@
 #                                  into wheelhouse/: compiled by zig's clang (tools/cross.sh's
 #                                  toolchain files) against the musl interpreter's headers,
 #                                  repaired and checked by auditwheel
-#   tools/musl.sh test [PYTEST ARGS]
-#                                  the suite on the x86-64 musllinux wheel, natively
+#   tools/musl.sh test [ARCH] [PYTEST ARGS]
+#                                  the suite on the musllinux wheel of ARCH (default x86_64):
+#                                  natively, or under qemu (tools/arm64.sh emulate) for aarch64
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
@@ -81,41 +85,104 @@ EOF
   echo "$cc"
 }
 
-# libffi and zlib, static, for CPython on musl. (Steps joined by &&: errexit does not hold in a
-# function that `logged` tests.)
+# zig's clang, ar and ranlib for aarch64 musl, linking dynamically against musl's loader (zig
+# links musl programs statically by default, and a static CPython cannot load extensions), and
+# with __DATE__ allowed (zig's clang makes it an error; CPython's build information uses it).
+cross_tools() {
+  local zig t
+  zig=$(tools/cross.sh venv)/bin/python
+  mkdir -p "$root/bin"
+  for t in cc ar ranlib; do
+    printf '#!/bin/sh\nexec %s -m ziglang %s "$@"\n' "$zig" \
+      "$([ $t = cc ] && echo "cc -target aarch64-linux-musl -dynamic -Wno-error=date-time" || echo $t)" \
+      >"$root/bin/aarch64-linux-musl-$t"
+    chmod +x "$root/bin/aarch64-linux-musl-$t"
+  done
+  # qemu finds the program's loader under this root: sid's musl is its own loader.
+  mkdir -p "$root/aarch64-root/lib"
+  ln -sfn "$sysroot/usr/lib/aarch64-linux-musl/libc.so" "$root/aarch64-root/lib/ld-musl-aarch64.so.1"
+}
+
+# libffi and zlib, static, for CPython on musl: libraries BUILD DEST HOST TOOL=PATH... (HOST empty
+# for this machine's architecture). (Steps joined by &&: errexit does not hold in a function
+# that `logged` tests.)
 libraries() (
-  local cc=$1 build=$2
+  local build=$1 dest=$2 host=$3
+  shift 3
   cd "$build/ffi" && ./autogen.sh &&
-    ./configure -q --prefix="$root/ffi" --disable-shared --with-pic --disable-docs CC="$cc" &&
+    ./configure -q --prefix="$dest/ffi" ${host:+--host="$host" --build=x86_64-pc-linux-gnu} \
+      --disable-shared --with-pic --disable-docs "$@" &&
     make -s -j"$(nproc)" && make -s install &&
-    cd "$build/zlib" && CC="$cc" CFLAGS="-O2 -fPIC" ./configure --static --prefix="$root/zlib" &&
+    cd "$build/zlib" && env "$@" CFLAGS="-O2 -fPIC" ./configure --static --prefix="$dest/zlib" &&
     make -s -j"$(nproc)" && make -s install
 )
 
+# The interpreter of ARCH: x86_64 is built and run here; aarch64 is cross-built with zig (the
+# x86-64 one as CPython's build Python) and run under qemu.
+prefix_of() { if [ "$1" = x86_64 ]; then echo "$prefix"; else echo "$root/3.13-$1"; fi; }
+
 ensure() {
-  [ ! -x "$prefix/bin/python3.13" ] || return 0
-  local cc tarball build=$root/build log=$root/build.log start=$SECONDS
+  local arch
+  ensure_arch x86_64
+  for arch in $(matrix platforms --source musl | sed 's/^musllinux-//'); do
+    [ "$arch" = x86_64 ] || ensure_arch "$arch"
+  done
+}
+
+ensure_arch() {
+  local arch=$1 dest
+  dest=$(prefix_of "$arch")
+  [ ! -x "$dest/bin/python3.13" ] || return 0
+  local tarball build=$root/build-$arch log=$root/build-$arch.log start=$SECONDS tools=() host=()
   fetch
   # libffi's upstream tarball carries no configure script.
   command -v autoreconf >/dev/null && command -v libtoolize >/dev/null ||
     apt_install autoconf automake libtool
-  cc=$(compiler)
+  if [ "$arch" = x86_64 ]; then
+    tools=(CC="$(compiler)")
+  else
+    cross_tools
+    local b=$root/bin/aarch64-linux-musl
+    tools=(CC="$b-cc" AR="$b-ar" RANLIB="$b-ranlib")
+    # A cross build: configure cannot run what it compiles, so it is told what it would find.
+    host=(--host=aarch64-linux-musl --build=x86_64-pc-linux-gnu
+      --with-build-python="$prefix/bin/python3.13" ac_cv_file__dev_ptmx=yes ac_cv_file__dev_ptc=no
+      ac_cv_buggy_getaddrinfo=no)
+  fi
   tarball=$(tools/freethreaded.sh source)
-  rm -rf "$build" "$prefix" && mkdir -p "$build/ffi" "$build/python"
-  say "building libffi and CPython $(basename "$tarball" | sed 's/.*_\(.*\)\.orig.*/\1/') on musl into $prefix"
-  say "  (about 6 minutes on 2 cores; output in $root/build-libraries.log and $log)"
-  mkdir -p "$build/zlib"
+  rm -rf "$build" "$dest" && mkdir -p "$build/ffi" "$build/zlib" "$build/python"
+  say "building libffi and CPython $(basename "$tarball" | sed 's/.*_\(.*\)\.orig.*/\1/') on musl for $arch into $dest"
+  say "  (about 6 minutes on 2 cores; output in $log and $log.libraries)"
   tar -xf "$root"/src/libffi_*.orig.tar.* -C "$build/ffi" --strip-components=1
   tar -xf "$(ls "$root"/src/zlib_*.orig.tar.* | head -1)" -C "$build/zlib" --strip-components=1
   tar -xf "$tarball" -C "$build/python" --strip-components=1
-  logged "$root/build-libraries.log" libraries "$cc" "$build"
-  logged "$log" make_cpython "$build/python" --prefix="$prefix" --without-ensurepip \
-    CC="$cc" PKG_CONFIG=false \
-    LIBFFI_CFLAGS="-I$root/ffi/include" LIBFFI_LIBS="$root/ffi/lib/libffi.a" \
-    ZLIB_CFLAGS="-I$root/zlib/include" ZLIB_LIBS="$root/zlib/lib/libz.a"
-  "$prefix/bin/python3.13" -c 'import ctypes, zlib, platform; assert platform.libc_ver()[0] != "glibc"'
+  # CPython tells musl by a mark of musl's stdarg.h; zig's clang brings its own stdarg.h, so the
+  # mark is given to that one check (the extension suffix names the platform from it).
+  [ "$arch" = x86_64 ] || sed -i "s|if \$CPP \$CPPFLAGS \$srcdir/Misc/platform_triplet.c|if \$CPP \$CPPFLAGS -D__DEFINED_va_list \$srcdir/Misc/platform_triplet.c|" \
+    "$build/python/configure"
+  logged "$log.libraries" libraries "$build" "$dest" "$([ "$arch" = x86_64 ] || echo "$arch-linux-musl")" \
+    "${tools[@]}"
+  logged "$log" make_cpython "$build/python" --prefix="$dest" --without-ensurepip "${host[@]}" \
+    "${tools[@]}" PKG_CONFIG=false \
+    LIBFFI_CFLAGS="-I$dest/ffi/include" LIBFFI_LIBS="$dest/ffi/lib/libffi.a" \
+    ZLIB_CFLAGS="-I$dest/zlib/include" ZLIB_LIBS="$dest/zlib/lib/libz.a"
+  run_on "$arch" "$dest/bin/python3.13" -c \
+    'import ctypes, zlib, platform; assert platform.libc_ver()[0] != "glibc"'
   rm -rf "$build"
-  say "built in $((SECONDS - start)) s: $prefix/bin/python3.13"
+  say "built in $((SECONDS - start)) s: $dest/bin/python3.13"
+}
+
+# run_on ARCH PROGRAM [ARGS...]: runs a program of the musl interpreter of ARCH; for aarch64
+# under qemu, which finds musl's loader under the root that cross_tools made.
+run_on() {
+  local arch=$1
+  shift
+  if [ "$arch" = x86_64 ]; then
+    "$@"
+  else
+    command -v qemu-aarch64-static >/dev/null || apt_install qemu-user-static
+    QEMU_LD_PREFIX="$root/aarch64-root" qemu-aarch64-static "$@"
+  fi
 }
 
 # NumPy's musllinux wheel and the test requirements for ARCH, as the musl interpreter imports them.
@@ -177,7 +244,7 @@ name_libc() {
 wheels() {
   local arch audit arches=("$@")
   [ ${#arches[@]} -gt 0 ] || mapfile -t arches < <(matrix platforms --source musl | sed 's/^musllinux-//')
-  ensure
+  ensure_arch x86_64
   audit=$(audit_venv)
   mkdir -p wheelhouse
   for arch in "${arches[@]}"; do
@@ -206,24 +273,32 @@ sys.exit(main())' "$sysroot/usr/lib/x86_64-linux-musl/libc.so" "$arch" repair --
 cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
-  ensure) ensure ;;
+  ensure) if [ $# = 0 ]; then ensure; else ensure_arch "$1"; fi ;;
   path)
-    [ -x "$prefix/bin/python3.13" ] || { say "not built: run tools/musl.sh ensure"; exit 2; }
-    echo "$prefix/bin/python3.13" ;;
+    p=$(prefix_of "${1:-x86_64}")/bin/python3.13
+    [ -x "$p" ] || { say "not built: run tools/musl.sh ensure"; exit 2; }
+    echo "$p" ;;
   site) site "${1:?usage: tools/musl.sh site x86_64|aarch64}" ;;
   wheels) wheels "$@" ;;
   test)
-    ensure
-    whl=$(wheel_for 3.13 x86_64 musllinux) || { say "no musllinux wheel: run tools/musl.sh wheels"; exit 2; }
-    dir=$(site x86_64)
-    run=build/musl/run
+    arch=x86_64
+    case "${1:-}" in x86_64 | aarch64) arch=$1; shift ;; esac
+    ensure_arch "$arch"
+    whl=$(wheel_for 3.13 "$arch" musllinux) || { say "no musllinux wheel: run tools/musl.sh wheels"; exit 2; }
+    dir=$(site "$arch")
+    run=build/musl/run-$arch
     rm -rf "$run" && mkdir -p "$run/site"
     "$(find_python 3.13)" -m pip install -q --disable-pip-version-check --no-deps \
-      --target "$run/site" --platform musllinux_1_2_x86_64 --only-binary=:all: "$whl"
-    say "the suite on $(basename "$whl"), natively on musl"
+      --target "$run/site" --platform "musllinux_1_2_$arch" --only-binary=:all: "$whl"
+    say "the suite on $(basename "$whl"), $([ "$arch" = x86_64 ] && echo natively || echo under qemu) on musl"
+    py=$(prefix_of "$arch")/bin/python3.13
+    # The suite's child processes run the interpreter too: under emulation they need qemu
+    # registered for aarch64 programs, which tools/arm64.sh emulate does for the run's time.
+    [ "$arch" = x86_64 ] || py="$PWD/tools/arm64.sh emulate env QEMU_LD_PREFIX=$root/aarch64-root $py"
+    tests=$PWD/tests
     cd "$run"
-    PYTHONPATH="$PWD/site:$dir" exec "$prefix/bin/python3.13" -m pytest -p no:cacheprovider \
-      "$@" ../../../tests ;;
-  *) echo "usage: tools/musl.sh ensure | path | site ARCH | wheels [ARCH...] | test [PYTEST ARGS]" >&2
+    # shellcheck disable=SC2086
+    PYTHONPATH="$PWD/site:$dir" exec $py -m pytest -p no:cacheprovider "$@" "$tests" ;;
+  *) echo "usage: tools/musl.sh ensure [ARCH] | path [ARCH] | site ARCH | wheels [ARCH...] | test [ARCH] [PYTEST ARGS]" >&2
      exit 2 ;;
 esac
