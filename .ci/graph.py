@@ -86,11 +86,12 @@ def legs():
     leg("arm64", "arm64-tree", "tools/arm64.sh ensure")
     leg("arm64", "wheels-aarch64", f"tools/arm64.sh wheels {' '.join(pythons(**arm))}",
         ["arm64-tree"])
-    leg("arm64", "aarch64-differential", "arm64_differential", ["wheels-aarch64", "venv-3.13"])
     for tests in ("full", "conformance"):
         for v in pythons(**arm, tests=tests):
             marker = " -m conformance" if tests == "conformance" else ""
             leg("arm64", f"aarch64-cpython-{v}", f"arm64_suite {v}{marker}", ["wheels-aarch64"])
+    # Last in its lane: by then the host lane has made the x86-64 venv it compares with.
+    leg("arm64", "aarch64-differential", "arm64_differential", ["wheels-aarch64", "venv-3.13"])
 
     leg("cross", "cross-builds", "tools/cross.sh")
     musl = matrix.select(source="musl")
