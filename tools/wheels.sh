@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds manylinux x86-64 wheels into wheelhouse/, one per CPython version given (default: every
 # manylinux-x86_64 wheel of tools/matrix.py), each where the matrix says its interpreter is:
-# pyenv's with this machine's interpreters, freethreaded with tools/freethreaded.sh's (built first
-# if missing: 4 to 7 minutes), sid-chroot in the Debian sid chroot (tools/sid-chroot.sh, root
+# pyenv's with this machine's interpreters, freethreaded for tools/freethreaded.sh's (built first
+# if missing: 4 to 7 minutes; the plain X.Y drives the build), sid-chroot in the Debian sid chroot (tools/sid-chroot.sh, root
 # needed). Each is built with g++ against the shared libstdc++ and libgcc_s, then checked and
 # tagged by auditwheel and by tools/check_wheels.py. Each build's output goes to
 # build/wheels/log-X.Y; this prints one line per step.
@@ -24,6 +24,27 @@ build_here() {  # X.Y: python -m build --wheel in a venv of this machine's inter
   "$venv/bin/python" -m build --wheel --outdir "build/wheels/raw-$1" .
 }
 
+# X.Yt: scikit-build-core on this machine's X.Y drives CMake against the free-threaded
+# interpreter, which only answers CMake's questions. Python code on CPython 3.13t (pip, build,
+# scikit-build-core) can stall for minutes while the cores are busy.
+build_free() {
+  local v=$1 base=${1%t} venv=build/wheels/venv-driver-${1%t} target suffix include
+  target=$(find_python "$v")
+  make_venv "$venv" "$(find_python "$base")" scikit-build-core cmake ninja
+  suffix=$("$target" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+  include=$("$target" -c 'import sysconfig; print(sysconfig.get_path("include"))')
+  SETUPTOOLS_EXT_SUFFIX="$suffix" "$venv/bin/python" -c '
+import sys
+from scikit_build_core.build import build_wheel
+raw, build, tag, target, include = sys.argv[1:]
+print(build_wheel(raw, {"build-dir": build, "wheel.tags": [tag],
+                        "cmake.define.Python_EXECUTABLE": target,
+                        "cmake.define.Python_INCLUDE_DIR": include,
+                        "cmake.define.Python_FIND_ABI": "ANY;ANY;ANY;ON"}))' \
+    "build/wheels/raw-$v" "build/wheels/build-$v" "cp${base//./}-cp${v//./}-linux_x86_64" \
+    "$target" "$include"
+}
+
 build_in_sid() {  # X.Y: the same inside the sid chroot
   local venv=build/wheels/venv-$1 out=build/wheels/raw-$1
   tools/sid-chroot.sh run bash -c "set -e; source tools/common.sh
@@ -38,13 +59,16 @@ for v in "${versions[@]}"; do
   rm -rf "build/wheels/raw-$v"
   mkdir -p "build/wheels/raw-$v"
   case "$(matrix rows --python "$v" --platform manylinux-x86_64 --wheel ship | cut -d' ' -f3)" in
-    pyenv | freethreaded)
-      if [[ "$v" == *t ]] && ! find_python "$v" >/dev/null 2>&1; then
+    pyenv)
+      say "CPython $v: building with $(find_python "$v")"
+      logged "build/wheels/log-$v" build_here "$v" ;;
+    freethreaded)
+      if ! find_python "$v" >/dev/null 2>&1; then
         say "CPython $v: building the interpreter first (4 to 7 minutes)"
         logged "build/wheels/log-freethreaded" tools/freethreaded.sh ensure
       fi
-      say "CPython $v: building with $(find_python "$v")"
-      logged "build/wheels/log-$v" build_here "$v" ;;
+      say "CPython $v: building for $(find_python "$v")"
+      logged "build/wheels/log-$v" build_free "$v" ;;
     sid-chroot)
       if [ "$chroot_ready" = 0 ]; then
         logged "build/wheels/log-chroot" tools/sid-chroot.sh ensure
