@@ -2,8 +2,9 @@
 # Builds manylinux x86-64 wheels into wheelhouse/, one per CPython version given (default: every
 # manylinux-x86_64 wheel of tools/matrix.py), each where the matrix says its interpreter is:
 # pyenv's with this machine's interpreters, freethreaded for tools/freethreaded.sh's (built first
-# if missing: 4 to 7 minutes; the plain X.Y drives the build), sid-chroot in the Debian sid chroot (tools/sid-chroot.sh, root
-# needed). Each is built with g++ against the shared libstdc++ and libgcc_s, then checked and
+# if missing: 4 to 7 minutes; the plain X.Y drives the build), sid-chroot in the Debian sid
+# chroot (tools/sid-chroot.sh, root needed). Each is built with g++ against the shared libstdc++
+# and libgcc_s, then checked and
 # tagged by auditwheel and by tools/check_wheels.py. Each build's output goes to
 # build/wheels/log-X.Y; this prints one line per step.
 set -euo pipefail
