@@ -18,6 +18,17 @@ ACCEL_CROSS_ROOT=${ACCEL_CROSS_ROOT:-/var/cache/accel-cross}
 # CPython 3.13 on musl, with sid's musl and its sysroot (tools/musl.sh).
 ACCEL_MUSL_ROOT=${ACCEL_MUSL_ROOT:-/var/cache/accel-musl}
 
+# compiler_cache: every CMake build of this shell and its children compiles through ccache, when
+# it is installed, with the cache outside any clone. Paths under the checkout reach the compiler
+# relative to the build tree (CMakeLists.txt maps them back to src/...), so that clones at other
+# paths share the cache; the compilers are known by their --version (zig's are wrapper scripts of
+# each clone). A build sets CCACHE_DISABLE=1 to compile without it.
+compiler_cache() {
+  command -v ccache >/dev/null 2>&1 || return 0
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_DIR=${ACCEL_CCACHE_DIR:-/var/cache/accel-ccache}
+  export CCACHE_BASEDIR=$PWD CCACHE_COMPILERCHECK='%compiler% --version' CCACHE_MAXSIZE=2G
+}
+
 # matrix pythons|platforms|rows [--COLUMN VALUES]...: queries tools/matrix.py, the one list of
 # interpreters and platforms (any Python 3 runs it).
 matrix() {

@@ -34,7 +34,7 @@ MATRIX = """
 3.15                             manylinux-x86_64                      sid-chroot    ship    full
 3.14d                            manylinux-x86_64                      sid-chroot    -       full
 3.13                             manylinux-aarch64                     arm64-tree    ship    conformance
-3.14                             manylinux-aarch64                     arm64-tree    ship    full
+3.14                             manylinux-aarch64                     arm64-tree    ship    conformance
 3.15                             manylinux-aarch64                     arm64-tree    ship    conformance
 3.13                             musllinux-x86_64                      musl          ship    full
 3.13                             musllinux-aarch64                     musl          ship    conformance

@@ -15,7 +15,7 @@ source tools/common.sh
 root=$ACCEL_SID_ROOT
 # The matrix's sid-chroot interpreters: X.Y as pythonX.Y-dev and -venv, a debug X.Yd as
 # pythonX.Y-dbg.
-pythons=() packages=(gcc g++ cmake ninja-build ca-certificates binutils valgrind)
+pythons=() packages=(gcc g++ cmake ninja-build ca-certificates binutils valgrind ccache)
 while read -r v; do
   case "$v" in
     *d) pythons+=("python${v%d}d") packages+=("python${v%d}-dbg") ;;
@@ -45,6 +45,18 @@ ensure() {
   # pip inside uses the same CA bundle as the host (which may carry a local proxy's root)
   local ca=${SSL_CERT_FILE:-/etc/ssl/certs/ca-certificates.crt}
   if [ -f "$ca" ]; then cp "$ca" "$root/etc/ssl/certs/ca-certificates.crt"; fi
+  # Packages added to the list since the tree was made are installed into it.
+  local installed absent=()
+  installed=$(chroot "$root" dpkg-query -W -f='${Package} ${db:Status-Status}\n' 2>/dev/null)
+  for p in "${packages[@]}"; do
+    grep -qxF "$p installed" <<<"$installed" || absent+=("$p")
+  done
+  if [ ${#absent[@]} -gt 0 ]; then
+    say "installing ${absent[*]} into the chroot"
+    # sid's mirror may serve a Release file past its Valid-Until date.
+    run sh -c "apt-get -o Acquire::Check-Valid-Until=false update -qq &&
+      apt-get install -y -qq --no-install-recommends ${absent[*]} >/dev/null"
+  fi
 }
 
 copy() {

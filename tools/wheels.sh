@@ -19,10 +19,13 @@ mkdir -p wheelhouse build/wheels
 
 # Each version's unrepaired wheel goes to build/wheels/raw-X.Y, so that builds of different
 # versions can run side by side.
+# The build tree is a fresh one inside the checkout, so that a compiler cache sees the same paths
+# from every clone (tools/common.sh compiler_cache).
 build_here() {  # X.Y: python -m build --wheel in a venv of this machine's interpreter
-  local venv=build/wheels/venv-$1
+  local venv=build/wheels/venv-$1 tree=$PWD/build/wheels/build-$1
   make_venv "$venv" "$(find_python "$1")" build
-  "$venv/bin/python" -m build --wheel --outdir "build/wheels/raw-$1" .
+  rm -rf "$tree"
+  "$venv/bin/python" -m build --wheel --outdir "build/wheels/raw-$1" -C build-dir="$tree" .
 }
 
 # X.Yt: scikit-build-core on this machine's X.Y drives CMake against the free-threaded
@@ -47,11 +50,11 @@ print(build_wheel(raw, {"build-dir": build, "wheel.tags": [tag],
 }
 
 build_in_sid() {  # X.Y: the same inside the sid chroot
-  local venv=build/wheels/venv-$1 out=build/wheels/raw-$1
+  local venv=build/wheels/venv-$1 out=build/wheels/raw-$1 tree=/accel/build/wheels/build-$1
   tools/sid-chroot.sh run bash -c "set -e; source tools/common.sh
     make_venv $venv python$1 build
-    rm -rf $out
-    $venv/bin/python -m build --wheel --outdir $out ."
+    rm -rf $out $tree
+    $venv/bin/python -m build --wheel --outdir $out -C build-dir=$tree ."
   cp "$ACCEL_SID_ROOT/accel/$out"/*.whl "$out"/
 }
 
