@@ -48,13 +48,14 @@ def legs():
     host = [v for v in here if not v.endswith("t")]
     free = [v for v in here if v.endswith("t")]
 
-    leg("host", "format", "format_check")
     leg("host", "wheels-x86_64-host", f"host_wheels {' '.join(host)}")
+    # Each interpreter's venv and suite in a lane of its own, once the wheels are there.
     for v in host:
-        leg("host", f"venv-{v}", f"host_venv {v} '{HOST_NUMPY.get(v, 'numpy>=2')}'",
+        leg(f"host-{v}", f"venv-{v}", f"host_venv {v} '{HOST_NUMPY.get(v, 'numpy>=2')}'",
             ["wheels-x86_64-host"])
-        leg("host", f"cpython-{v}-wheel", f"{HOST_SUITE_ENV.get(v, '')} host_suite {v}".lstrip(),
-            [f"venv-{v}"])
+        leg(f"host-{v}", f"cpython-{v}-wheel",
+            f"{HOST_SUITE_ENV.get(v, '')} host_suite {v}".lstrip(), [f"venv-{v}"])
+    leg("host", "format", "format_check")
     # The instrumented builds of ./dev.sh on 3.12, in their own build trees.
     leg("sanitizers", "coverage", "gcov_gate")
     leg("sanitizers", "asan-ubsan", "sanitizers")
@@ -67,7 +68,7 @@ def legs():
         leg("chroot", f"cpython-{v}-wheel", f"chroot_suite {v}", ["wheels-x86_64-chroot"])
     for v in pythons(**x86, source="sid-chroot", wheel="-", tests="full"):
         leg("chroot", f"cpython-{v}", f"chroot_dev_suite {v}", ["sid-chroot"])
-    leg("chroot", "valgrind", "memcheck", ["venv-3.12"])
+    leg("memcheck", "valgrind", "memcheck", ["venv-3.12"])
 
     # CPython 3.13t's locks spin on sched_yield before they sleep, even on a lock that its own
     # thread holds (a buffered file's close takes its lock twice). While the other legs keep the
