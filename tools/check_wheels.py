@@ -66,7 +66,8 @@ def main():
     tag = f"manylinux_{glibc[0]}_{glibc[1]}_{args.arch}"
     wanted = {"cp" + v.replace(".", "") for v in args.python}
     seen, problems = set(), []
-    for whl in sorted(pathlib.Path(args.folder).glob(f"*_{args.arch}.whl")):
+    # musllinux wheels of the same architecture are tools/musl.sh's to check.
+    for whl in sorted(pathlib.Path(args.folder).glob(f"*manylinux*_{args.arch}.whl")):
         # The free-threaded ABI is its own wheel: cp313-cp313t, asked for as 3.13t.
         m = re.search(r"-cp(3\d+)-cp3\d+(t?)d?-(\S+)\.whl$", whl.name)
         if m is None or "cp" + m.group(1) + m.group(2) not in wanted:
