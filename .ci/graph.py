@@ -93,12 +93,14 @@ def legs():
     leg("arm64", "arm64-tree", "tools/arm64.sh ensure")
     leg("arm64", "wheels-aarch64", f"tools/arm64.sh wheels {' '.join(pythons(**arm))}",
         ["arm64-tree"])
+    # Each version's suite in a lane of its own (.ci/run holds the emulation for the whole run);
+    # the differential fills the 3.13 suite's venv, so it runs after that suite, in its lane.
     for tests in ("full", "conformance"):
         for v in pythons(**arm, tests=tests):
             marker = " -m conformance" if tests == "conformance" else ""
-            leg("arm64", f"aarch64-cpython-{v}", f"arm64_suite {v}{marker}", ["wheels-aarch64"])
-    # Last in its lane: by then the host lane has made the x86-64 venv it compares with.
-    leg("arm64", "aarch64-differential", "arm64_differential", ["wheels-aarch64", "venv-3.13"])
+            leg(f"arm64-{v}", f"aarch64-cpython-{v}", f"arm64_suite {v}{marker}",
+                ["wheels-aarch64"])
+    leg("arm64-3.13", "aarch64-differential", "arm64_differential", ["wheels-aarch64", "venv-3.13"])
 
     leg("cross", "cross-builds", "tools/cross.sh")
     musl = matrix.select(source="musl")
@@ -110,8 +112,8 @@ def legs():
             leg("cross", f"cpython-{r['python']}-{r['platform']}", f"musl_suite {arch}",
                 ["wheels-musllinux"])
         elif r["tests"] == "conformance":
-            # Under emulation, which the arm64 lane's legs register and remove in turn.
-            leg("arm64", f"cpython-{r['python']}-{r['platform']}",
+            # Under emulation, beside the x86-64 one: each has its own site.
+            leg(f"musl-{arch}", f"cpython-{r['python']}-{r['platform']}",
                 f"musl_suite {arch} -m conformance", ["wheels-musllinux"])
 
     leg("fuzz", "fuzz", "fuzz")

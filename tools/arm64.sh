@@ -9,6 +9,10 @@
 #                                         and runs pytest under emulation (ARGS go to pytest)
 #   tools/arm64.sh emulate CMD...         runs CMD with aarch64 programs emulated, its children
 #                                         too, in the environment of the emulated suites
+#   tools/arm64.sh registered CMD...      runs CMD with the emulation registered and nothing
+#                                         else changed (CI holds it so for the whole run: the
+#                                         commands inside then neither add nor remove it, and
+#                                         can run side by side)
 #   tools/arm64.sh differential X86PY     the same random inputs through the aarch64 module
 #                                         (arm64 CPython 3.13) and the x86-64 one that X86PY
 #                                         imports, compared bit for bit
@@ -81,10 +85,14 @@ venv_with() {
   shift 2
   [ -x "$dir/bin/python" ] || emulated "$root/usr/bin/python$v" -m venv --without-pip "$dir"
   mkdir -p "$work"
-  if [ ! -x "$pip/bin/python" ]; then
-    make_venv "$pip" "$(find_python)" --upgrade pip >"$work/log-pip" 2>&1 ||
-      { cat "$work/log-pip" >&2; exit 1; }
-  fi
+  # Suites of several versions may start at once: one makes the pip venv, the others wait.
+  (
+    flock 9
+    if [ ! -x "$pip/bin/python" ]; then
+      make_venv "$pip" "$(find_python)" --upgrade pip >"$work/log-pip" 2>&1 ||
+        { cat "$work/log-pip" >&2; exit 1; }
+    fi
+  ) 9>"$work/pip-venv.lock"
   if ! "$pip/bin/python" -m pip install -q --disable-pip-version-check --upgrade --target \
     "$dir/lib/python$v/site-packages" --python-version "$v" --implementation cp \
     --platform manylinux_2_28_aarch64 --platform manylinux2014_aarch64 --only-binary=:all: \
@@ -197,10 +205,10 @@ case "$cmd" in
   wheels) wheels "$@" ;;
   test) test_wheel "$@" ;;
   differential) differential "$@" ;;
-  emulate)
+  emulate | registered)
     command -v qemu-aarch64-static >/dev/null || apt_install qemu-user-static
     enable_emulation
-    env "${test_env[@]}" "$@" ;;
-  *) echo "usage: tools/arm64.sh ensure | wheels [X.Y...] | test X.Y [ARGS] | differential X86PY | emulate CMD..." >&2
+    if [ "$cmd" = emulate ]; then env "${test_env[@]}" "$@"; else "$@"; fi ;;
+  *) echo "usage: tools/arm64.sh ensure | wheels [X.Y...] | test X.Y [ARGS] | differential X86PY | emulate|registered CMD..." >&2
     exit 2 ;;
 esac

@@ -22,11 +22,14 @@ ACCEL_MUSL_ROOT=${ACCEL_MUSL_ROOT:-/var/cache/accel-musl}
 # it is installed, with the cache outside any clone. Paths under the checkout reach the compiler
 # relative to the build tree (CMakeLists.txt maps them back to src/...), so that clones at other
 # paths share the cache; the compilers are known by their --version (zig's are wrapper scripts of
-# each clone). A build sets CCACHE_DISABLE=1 to compile without it.
+# each clone). The build tree's own path is left out of the key of builds with debug information
+# too: the prefix maps make what they record the same from every clone. A build sets
+# CCACHE_DISABLE=1 to compile without it.
 compiler_cache() {
   command -v ccache >/dev/null 2>&1 || return 0
   export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_DIR=${ACCEL_CCACHE_DIR:-/var/cache/accel-ccache}
   export CCACHE_BASEDIR=$PWD CCACHE_COMPILERCHECK='%compiler% --version' CCACHE_MAXSIZE=2G
+  export CCACHE_NOHASHDIR=1
 }
 
 # matrix pythons|platforms|rows [--COLUMN VALUES]...: queries tools/matrix.py, the one list of
