@@ -2,10 +2,10 @@
 suites of tools/matrix.py's interpreters are legs of their own, derived from it.
 
 A leg needs the legs that make what it uses (a wheel, a venv, an interpreter), and runs after
-the one before it in its lane: a lane is a machine resource that its legs take in turn (the sid
-chroot's /proc, the arm64 tree, a build tree of ./dev.sh) or one core's worth of work. GNU make
-runs the graph (.ci/run): every leg whose prerequisites passed, as many at once as there are
-lanes; a failed leg stops the legs after it in its lane and those that need it.
+the one before it in its lane: a lane is a resource that its legs take in turn (a venv, a build
+tree of ./dev.sh) or a chain of work. GNU make runs the graph (.ci/run): legs whose
+prerequisites passed, as many at once as it has job slots, the heads of the longest chains
+first; a failed leg stops the legs after it in its lane and those that need it.
 
 usage: python .ci/graph.py make    the Makefile that .ci/run gives to make
        python .ci/graph.py show    the graph, a leg a line: lane, name, needs, command
@@ -56,18 +56,21 @@ def legs():
         leg(f"host-{v}", f"cpython-{v}-wheel",
             f"{HOST_SUITE_ENV.get(v, '')} host_suite {v}".lstrip(), [f"venv-{v}"])
     leg("host", "format", "format_check")
-    # The instrumented builds of ./dev.sh on 3.12, in their own build trees.
-    leg("sanitizers", "coverage", "gcov_gate")
+    # The instrumented builds of ./dev.sh on 3.12, each in its own build tree and venv;
+    # LeakSanitizer's leg uses ASan's.
+    leg("coverage", "coverage", "gcov_gate")
     leg("sanitizers", "asan-ubsan", "sanitizers")
     leg("sanitizers", "lsan", "lsan_check")
 
+    # The chroot's legs run side by side once its first leg holds its /proc for the run; each
+    # suite has a venv of its own in it, and the debug build does not wait for the wheels.
     leg("chroot", "sid-chroot", "sid_chroot")
     sid = pythons(**x86, source="sid-chroot", wheel="ship")
     leg("chroot", "wheels-x86_64-chroot", f"tools/wheels.sh {' '.join(sid)}", ["sid-chroot"])
     for v in sid:
-        leg("chroot", f"cpython-{v}-wheel", f"chroot_suite {v}", ["wheels-x86_64-chroot"])
+        leg(f"chroot-{v}", f"cpython-{v}-wheel", f"chroot_suite {v}", ["wheels-x86_64-chroot"])
     for v in pythons(**x86, source="sid-chroot", wheel="-", tests="full"):
-        leg("chroot", f"cpython-{v}", f"chroot_dev_suite {v}", ["sid-chroot"])
+        leg(f"chroot-{v}", f"cpython-{v}", f"chroot_dev_suite {v}", ["sid-chroot"])
     leg("memcheck", "valgrind", "memcheck", ["venv-3.12"])
 
     # CPython 3.13t's locks spin on sched_yield before they sleep, even on a lock that its own
@@ -120,10 +123,19 @@ def legs():
     return out
 
 
+# The legs that head the longest chains of processor time (a warm run's figures: the debug
+# build's suite 145 s, ASan then LeakSanitizer 190, the host's wheels then the 3.13 suite 170,
+# the aarch64 wheels then their suites under emulation 250, ThreadSanitizer 110): make starts what it can in the
+# order of `all`, so these take the first of its job slots and the short legs fill in after.
+FIRST = ("cpython-3.14d", "lsan", "cpython-3.13-wheel", "aarch64-differential", "thread-sanitizer",
+         "fuzz")
+
+
 def makefile(graph):
     """Each leg a target: its needs, and the leg before it in its lane, as prerequisites."""
-    lines = [".PHONY: all " + " ".join(name for _, name, _, _ in graph),
-             "all: " + " ".join(name for _, name, _, _ in graph)]
+    names = [name for _, name, _, _ in graph]
+    order = [n for n in FIRST if n in names] + [n for n in names if n not in FIRST]
+    lines = [".PHONY: all " + " ".join(names), "all: " + " ".join(order)]
     last = {}
     for lane, name, needs, command in graph:
         prereqs = needs + ([last[lane]] if lane in last and last[lane] not in needs else [])

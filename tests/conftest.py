@@ -12,7 +12,7 @@ from hypothesis import HealthCheck, settings
 
 settings.register_profile("default", max_examples=300, deadline=None)
 settings.register_profile(
-    "ci", max_examples=2000, deadline=None, derandomize=True,
+    "ci", max_examples=1000, deadline=None, derandomize=True,
     suppress_health_check=[HealthCheck.too_slow])
 settings.register_profile("long", max_examples=50_000, deadline=None)
 settings.register_profile("tiny", max_examples=10, deadline=None, derandomize=True)

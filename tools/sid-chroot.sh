@@ -59,13 +59,27 @@ ensure() {
   fi
 }
 
+# A copy of the same files is left alone: a command may be running in it (CI's legs in the
+# chroot run side by side, and the wheel builder copies again).
 copy() {
+  local stamp
+  stamp=$(git ls-files -z --cached --others --exclude-standard | xargs -0 sha256sum | sha256sum)
+  if [ "$(cat "$root/accel/.accel-copy" 2>/dev/null)" = "$stamp" ]; then
+    say "the working tree is in $root/accel already"
+    return
+  fi
   say "copying the working tree to $root/accel (its build/ and .venv-* stay)"
   mkdir -p "$root/accel"
   find "$root/accel" -mindepth 1 -maxdepth 1 ! -name build ! -name '.venv-*' -exec rm -rf {} +
   git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - |
     tar -xf - -C "$root/accel"
+  echo "$stamp" >"$root/accel/.accel-copy"
 }
+
+# hold / release: /proc stays mounted in the tree from one to the other, so that `run`s side by
+# side neither mount nor unmount it under each other (CI holds it for its whole run).
+hold() { mountpoint -q "$root/proc" || mount -t proc proc "$root/proc"; }
+release() { ! mountpoint -q "$root/proc" || umount "$root/proc" || umount -l "$root/proc"; }
 
 run() {
   local mounted=0 status=0
@@ -84,5 +98,7 @@ case "$cmd" in
   ensure) ensure ;;
   copy) copy ;;
   run) run "$@" ;;
-  *) echo "usage: tools/sid-chroot.sh ensure|copy|run CMD..." >&2; exit 2 ;;
+  hold) hold ;;
+  release) release ;;
+  *) echo "usage: tools/sid-chroot.sh ensure|copy|hold|release|run CMD..." >&2; exit 2 ;;
 esac
