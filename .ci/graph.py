@@ -126,8 +126,8 @@ def legs():
 # The legs that head the longest chains of processor time (a warm run's figures: the debug
 # build's suite 145 s, ASan then LeakSanitizer 190, the host's wheels then the 3.13 suite 170,
 # the aarch64 wheels then their suites under emulation 250, ThreadSanitizer 110): make starts
-# what it can in the order of `all`, so these take the first of its job slots and the short legs
-# fill in after.
+# what it can in the order of `all`, so when ACCEL_CI_JOBS caps its job slots below the lanes,
+# these take the first and the short legs fill in after.
 FIRST = ("cpython-3.14d", "lsan", "cpython-3.13-wheel", "aarch64-differential", "thread-sanitizer",
          "fuzz")
 
