@@ -71,22 +71,39 @@ needs_timer_signals = pytest.mark.skipif(not hasattr(__import__("signal"), "seti
 # Windows cannot, and there it is unnamed like any other.
 MAIN_THREAD = "<unnamed>" if sys.platform == "win32" else "main"
 
-# Child processes get time-outs scaled by ACCEL_TIMEOUT_FACTOR: emulated runs are much slower.
+# Child processes get hang guards scaled by ACCEL_TIMEOUT_FACTOR, which the slow legs set (the
+# debug build, valgrind, the sanitizers, emulation). ACCEL_EMULATED says that the interpreter runs
+# under emulation, where a millisecond timer outpaces it.
 TIMEOUT_FACTOR = float(os.environ.get("ACCEL_TIMEOUT_FACTOR", "1"))
+EMULATED = os.environ.get("ACCEL_EMULATED") == "1"
 
 
-def run_child(code, env=None, check=True, timeout=120, prelude=""):
-    """Runs Python code (dedented, after `prelude`) in a fresh interpreter; returns the completed
-    process. With `check`, a non-zero exit fails the test with the child's output."""
+def run_child(code, env=None, check=True, timeout=120, prelude="", cwd=None):
+    """Runs Python code (dedented, after `prelude`) in a fresh interpreter, in `cwd` if given;
+    returns the completed process. With `check`, a non-zero exit fails the test with the child's
+    output."""
     full_env = dict(os.environ)
     full_env.update(env or {})
-    proc = subprocess.run([sys.executable, "-c", prelude + textwrap.dedent(code)],
-                          capture_output=True, text=True, env=full_env,
-                          timeout=timeout * TIMEOUT_FACTOR)
+    try:
+        proc = subprocess.run([sys.executable, "-c", prelude + textwrap.dedent(code)],
+                              capture_output=True, text=True, env=full_env, cwd=cwd,
+                              timeout=timeout * TIMEOUT_FACTOR)
+    except subprocess.TimeoutExpired as hung:
+        # What the child had printed tells a hang from slowness: children that loop print
+        # their progress.
+        raise AssertionError(f"child timed out after {hung.timeout:g} s; it had printed:\n"
+                             f"{text_of(hung.stdout)}\n{text_of(hung.stderr)[-3000:]}") from None
     if check and proc.returncode != 0:
         raise AssertionError(
             f"child failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr[-3000:]}")
     return proc
+
+
+def text_of(output):
+    """The partial output of a timed-out child: bytes, str or None."""
+    if isinstance(output, bytes):
+        return output.decode(errors="replace")
+    return output or ""
 
 
 def _built_with_injection():

@@ -250,3 +250,37 @@ def test_objects_held_when_a_fault_unwinds_are_released_before_the_call_returns(
     assert events == ["released", "raised"] * 3
     assert sys.getrefcount(key) == held_key
     assert capfd.readouterr().err.count("resuming a panic") == 3
+
+
+# Linux keeps 15 bytes of a thread's name and cuts inside a character; names can be any bytes.
+# The report stays valid UTF-8: a sequence cut at the end is left out, any other invalid part
+# becomes U+FFFD as Python's decoder replaces it, and the parent here reads it as text.
+NAMES = [
+    "задачарасчёта".encode(),               # cut inside its eighth letter
+    b"cost-worker",                         # ASCII, byte for byte
+    b"a\xffb\x80c\xc0\xafd",                # bytes that start nothing
+    b"\xe2\x82z\xed\xa0\x80y\xf4\x90\x80x",  # a truncated part, a surrogate, beyond U+10FFFF
+    "ab€".encode() + b"\xf0\x9f\x98",       # four-byte character cut after three
+    b"\xf0\x9f\x98\x80ok",                  # a whole four-byte character
+]
+
+
+@only_linux
+def test_fault_report_names_stay_valid_utf8():
+    import codecs
+
+    proc = run_child(f"""
+import ctypes, threading, _accel
+libc = ctypes.CDLL(None)
+def work(name):
+    libc.prctl(15, ctypes.c_char_p(name), 0, 0, 0)  # PR_SET_NAME
+    try:
+        _accel.synth_cost_by_b(0.6, 0, 0)
+    except BaseException:
+        pass
+for name in {NAMES!r}:
+    t = threading.Thread(target=work, args=(name,))
+    t.start(); t.join()
+""")
+    reported = [line.split("'")[1] for line in proc.stderr.splitlines() if "panicked" in line]
+    assert reported == [codecs.utf_8_decode(name[:15], "replace", False)[0] for name in NAMES]

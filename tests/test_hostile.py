@@ -199,43 +199,119 @@ def test_first_fault_near_the_recursion_limit_raises(faulting):
     assert later == "pyo3_runtime PanicException True"
 
 
+# Standard error is a pipe that nobody drains yet: the report waits for it as os.write would,
+# interruptible by a signal handler that raises (the call ends with its exception, an interrupt
+# as itself), and arrives whole once a reader drains the pipe.
+FULL_PIPE = """
+import os, signal, threading, _accel
+r, w = os.pipe()
+os.set_blocking(w, False)
+try:
+    while True:
+        os.write(w, b"x" * 65536)
+except BlockingIOError:
+    pass
+os.set_blocking(w, True)
+saved = os.dup(2)
+os.dup2(w, 2)
+class Alarm(Exception):
+    pass
+names = []
+for error in (Alarm, KeyboardInterrupt):
+    def ring(*_, error=error):
+        raise error
+    signal.signal(signal.SIGALRM, ring)
+    signal.setitimer(signal.ITIMER_REAL, 0.2)
+    try:
+        _accel.synth_cost_by_cx(0.9, 0, 0)
+    except BaseException as exc:
+        names.append(type(exc).__name__)
+drained = []
+def drain():
+    while chunk := os.read(r, 65536):
+        drained.append(chunk)
+reader = threading.Thread(target=drain)
+reader.start()
+try:
+    _accel.mirror_weyl_coord(0.1, 0.2, 0)
+except BaseException as exc:
+    names.append(type(exc).__name__)
+os.dup2(saved, 2)
+os.close(w)
+reader.join()
+print(*names)
+print(b"".join(drained).lstrip(b"x").decode())
+"""
+
+
 @needs_timer_signals
-def test_fault_report_on_a_full_pipe_stays_interruptible():
-    proc = child("""
-        import os, signal, time, _accel
-        r, w = os.pipe()
-        os.set_blocking(w, False)
-        try:
-            while True:
-                os.write(w, b"x" * 65536)
-        except BlockingIOError:
-            pass
-        os.set_blocking(w, True)
-        saved = os.dup(2)
-        os.dup2(w, 2)
-        class Alarm(Exception):
-            pass
-        def ring(*_):
-            raise Alarm
-        signal.signal(signal.SIGALRM, ring)
-        names = []
-        for call in (lambda: _accel.synth_cost_by_cx(0.9, 0, 0),
-                     lambda: _accel.mirror_weyl_coord(0.1, 0.2, 0)):
-            signal.alarm(1)
-            caught = None
-            try:
-                try:
-                    call()
-                except BaseException as exc:
-                    caught = exc
-                time.sleep(0)  # the pending handler runs here
-            except Alarm:
-                pass
-            names.append(type(caught).__name__)
-        os.dup2(saved, 2)
-        print(*names)
-        """, timeout=30)
-    assert lines(proc) == ["PanicException PanicException"]
+def test_fault_report_on_a_full_pipe_waits_and_stays_interruptible():
+    out = lines(child(FULL_PIPE, timeout=30))
+    assert out[0] == "Alarm KeyboardInterrupt PanicException"
+    assert out[1:4] == ["", "thread 'main' panicked at src/lib:105:5:", WEYL]
+
+
+# A standard error whose reader is alive but busy for a second, as a parent or a log shipper
+# can be, while signals with handlers that return arrive: every report arrives whole, as the
+# bytes of os.write do. The child fills the pipe first; this process reads it only a second
+# after the child's report has begun to wait. Standard error may also be non-blocking meanwhile, set by the process itself or by
+# asyncio's pipe transport (a flag that others sharing the file description see too).
+STALLED = """
+import asyncio, os, signal, time, _accel
+def fill():
+    blocking = os.get_blocking(2)
+    os.set_blocking(2, False)
+    try:
+        while True:
+            os.write(2, b"x" * 4096)
+    except BlockingIOError:
+        pass
+    os.set_blocking(2, blocking)
+def fault():
+    print("waiting", flush=True)
+    try:
+        _accel.synth_cost_by_cx(0.9, 0, 0)
+    except BaseException as exc:
+        print(type(exc).__name__, flush=True)
+rings = []
+signal.signal(signal.SIGALRM, lambda *_: rings.append(1))
+signal.signal(signal.SIGCHLD, lambda *_: rings.append(1))
+if WAY == "alarm":
+    signal.setitimer(signal.ITIMER_REAL, 0.02, 0.02)
+elif WAY == "child" and os.fork() == 0:
+    time.sleep(0.3)
+    os._exit(0)
+if WAY == "asyncio":
+    async def main():
+        transport, _ = await asyncio.get_running_loop().connect_write_pipe(
+            asyncio.Protocol, open(2, "wb", closefd=False))
+        fill()
+        fault()
+        transport.close()
+    asyncio.run(main())
+else:
+    if WAY == "nonblocking":
+        os.set_blocking(2, False)
+    fill()
+    fault()
+signal.setitimer(signal.ITIMER_REAL, 0)
+"""
+
+
+@needs_timer_signals
+@pytest.mark.parametrize("way", ["alarm", "child", "nonblocking", "asyncio"])
+def test_fault_report_reaches_a_reader_that_stalls(way):
+    import textwrap
+    import time
+
+    proc = subprocess.Popen([sys.executable, "-c", f"WAY = {way!r}\n" + textwrap.dedent(STALLED)],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    # The stall begins as the child's report starts to wait.
+    assert proc.stdout.readline() == "waiting\n"
+    time.sleep(1)
+    out, err = proc.communicate(timeout=60 * TIMEOUT_FACTOR)
+    assert (proc.returncode, out) == (0, "PanicException\n"), err[-3000:]
+    assert err.lstrip("x").startswith(f"\nthread 'main' panicked at src/lib:211:5:\n{WEYL}\n")
 
 
 # C callers can pass keyword names that are not str; they must never be read as str.

@@ -115,3 +115,29 @@ def test_abort_conditions(point, call, texts):
     assert proc.stdout == "before\n"
     for text in texts:
         assert text in proc.stderr
+
+
+# An interrupt that cuts a failing call short, or the printing of its error, ends the call as
+# itself wherever it lands on the fault path; the module stays usable.
+def resumed(m, panic):
+    def key(x):
+        raise panic("m")
+    return m.sort_two_objs(1, 2, key=key)
+
+
+INTERRUPTED = [(point + ",interrupt", lambda m, panic, call=call: call(m))
+               for point, call, _ in CASES if point not in ("numpy", "container_type")]
+INTERRUPTED += [("result,print_interrupt", lambda m, panic: m.sort_two_ints(2, 1)),
+                ("print_interrupt", resumed)]
+
+
+@pytest.mark.parametrize("points,call", INTERRUPTED)
+def test_injected_interrupt_ends_the_call_as_itself(acc, panic_type, monkeypatch, capfd, points,
+                                                   call):
+    monkeypatch.setenv("ACCEL_INJECT", points)
+    for _ in range(2):
+        with pytest.raises(KeyboardInterrupt):
+            call(acc, panic_type)
+    monkeypatch.delenv("ACCEL_INJECT")
+    assert acc.sort_two_ints(2, 1) == (1, 2) and acc.canonical_unitary(0, 0, 0).shape == (4, 4)
+    capfd.readouterr()

@@ -74,14 +74,14 @@ inline PyObject* bool_result(bool value) {
 }
 
 inline Ref new_float_or_fault(double value) {
-  PyObject* obj = seam::injected("result") ? PyErr_NoMemory() : PyFloat_FromDouble(value);
+  PyObject* obj = seam::injected("result") ? seam::injected_error() : PyFloat_FromDouble(value);
   if (obj == nullptr) [[unlikely]]
     fault_api_failed();
   return Ref::steal(obj);
 }
 
 inline Ref new_int_or_fault(long value) {
-  PyObject* obj = seam::injected("result") ? PyErr_NoMemory() : PyLong_FromLong(value);
+  PyObject* obj = seam::injected("result") ? seam::injected_error() : PyLong_FromLong(value);
   if (obj == nullptr) [[unlikely]]
     fault_api_failed();
   return Ref::steal(obj);
@@ -90,7 +90,8 @@ inline Ref new_int_or_fault(long value) {
 // A tuple that takes over the given references; its items are made before the tuple.
 template <class... Items>
 inline Ref new_tuple_or_fault(Items... items) {
-  PyObject* tuple = seam::injected("tuple") ? PyErr_NoMemory() : PyTuple_New(sizeof...(Items));
+  PyObject* tuple =
+      seam::injected("tuple") ? seam::injected_error() : PyTuple_New(sizeof...(Items));
   if (tuple == nullptr) [[unlikely]]
     fault_api_failed();
   Py_ssize_t i = 0;

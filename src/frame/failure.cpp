@@ -58,7 +58,8 @@ bool repr_text(PyObject* obj, Text& out) {
 // A PanicException from Python code: its str() becomes the message of the resumed fault, then
 // the banner and the exception with its traceback are printed. str() comes first, so that an
 // interrupt it raises ends the call as itself before anything is printed; an interrupt raised
-// while printing does the same. Either is returned: it is the call's ordinary failure.
+// while printing does the same, and so does any exception of a signal handler that runs while the
+// banner waits for standard error. Each is returned: it is the call's ordinary failure.
 Ref resume_panic_or_fault(Ref exc) {
   static const char banner[] =
       "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
@@ -72,8 +73,9 @@ Ref resume_panic_or_fault(Ref exc) {
     PyErr_Clear();
     message = "Unwrapped panic from Python code";
   }
-  write_stderr(banner, sizeof banner - 1);
-  if (!print_error(exc.get())) return Ref::steal(PyErr_GetRaisedException());
+  if (!write_stderr(banner, sizeof banner - 1) || !print_error(exc.get())) {
+    return Ref::steal(PyErr_GetRaisedException());
+  }
   throw_fault(std::move(message));
 }
 
@@ -82,7 +84,7 @@ Ref resume_panic_or_fault(Ref exc) {
 PyObject* panic_type() {
   if (PyObject* cls = process.panic_class.get()) return cls;
   Ref cls = Ref::steal(seam::injected("panic_class")
-                           ? PyErr_NoMemory()
+                           ? seam::injected_error()
                            : PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
                                                        PyExc_BaseException, nullptr));
   if (!cls) return nullptr;
@@ -102,7 +104,7 @@ void raise_panic(const Text& message) {
   if (seam::injected("raise")) fault("injected fault while raising");
   Ref text =
       Ref::steal(seam::injected("panic_text")
-                     ? PyErr_NoMemory()
+                     ? seam::injected_error()
                      : PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
                                             "replace"));
   if (!text) return;
@@ -135,16 +137,10 @@ Failure pending_error_or_fault() {
   return {};
 }
 
-void throw_error(Ref error) {
-  fault_thrown();
-  keep_thrown_error(error.release());
-  throw Fault{};
-}
-
 void fault_after_printing(const char* message, std::source_location loc) {
   Ref error = Ref::steal(PyErr_GetRaisedException());
-  if (error && is_interrupt(error.get())) throw_error(std::move(error));
-  if (error && !print_error(error.get())) throw_error(Ref::steal(PyErr_GetRaisedException()));
+  if (error && is_interrupt(error.get())) throw_error(error.release());
+  if (error && !print_error(error.get())) throw_error(PyErr_GetRaisedException());
   fault(message, loc);
 }
 
@@ -152,9 +148,10 @@ void fault_api_failed(std::source_location loc) {
   fault_after_printing("Python API call failed", loc);
 }
 
-Failure fault_with_error(const char* prefix, Ref error, std::source_location loc) {
+Failure render_error_or_fault(const char* prefix, Ref error, std::source_location loc) {
   if (!error) return {};
-  if (PyObject* interrupt = interrupt_behind(error.get())) {
+  Ref handled = Ref::steal(PyErr_GetHandledException());
+  if (PyObject* interrupt = interrupt_behind(error.get(), handled.get())) {
     PyErr_SetRaisedException(Py_NewRef(interrupt));
     return {};
   }
@@ -168,12 +165,12 @@ Failure fault_with_error(const char* prefix, Ref error, std::source_location loc
 }
 
 void keep_caught(const Fault& caught) noexcept {
-  fault_caught(caught.message.data(), caught.message.size());
+  end_unwinding(caught.message.data(), caught.message.size());
 }
 
 void keep_caught(const std::exception& error) noexcept {
   const char* what = error.what();
-  fault_caught(what, std::strlen(what));
+  end_unwinding(what, std::strlen(what));
 }
 
 PyObject* raise_caught() {

@@ -14,10 +14,12 @@
 //     being unwound defer their releases (unwind.hpp). The entry path then raises PanicException
 //     with the fault's message, the one place where "panic" is a name: the Python class.
 //
-// Names: a routine named fault...() always ends the call with a fault; one named ..._or_fault()
-// can take either road (it returns its result, or Failure with an error set, or faults); any
-// other routine takes the ordinary road only, or cannot fail. Constructors of new references
-// return a `Ref`.
+// Names: a routine named fault...() never returns: it ends the call with a fault, or, when
+// Python code that it runs raises an interrupt or a signal handler raises while the report waits
+// for standard error, with that exception as it is (throw_error). One named ..._or_fault() can
+// take either road (it returns its result, or Failure with an error set, or faults); any other
+// routine takes the ordinary road only, or cannot fail. Constructors of new references return a
+// `Ref`.
 //
 // An abort ends the process instead, with its text on standard error: a fault that escapes the
 // entry path's own bookkeeping ("uncaught panic at ffi boundary") and a failed native allocation
@@ -51,10 +53,6 @@ Ref take_error_or_fault();
 // The same, leaving the error pending: the ordinary failure of the calling routine.
 Failure pending_error_or_fault();
 
-// Ends the call with `error` raised as it is, with no fault report: an interrupt that arrives
-// where the call could otherwise only fault. Releases deferred meanwhile are done first.
-[[noreturn, gnu::cold]] void throw_error(Ref error);
-
 // Prints and clears the pending Python error (print_error), then faults with `message`. An
 // interrupt, pending or raised while printing, ends the call as itself instead (throw_error).
 [[noreturn, gnu::cold]] void fault_after_printing(
@@ -65,11 +63,13 @@ Failure pending_error_or_fault();
     std::source_location loc = std::source_location::current());
 
 // Faults with `prefix`, ": " and a rendering of `error` (its type, its repr and its traceback).
-// An `error` that is an interrupt (printing.hpp) is not rendered: it is left pending and the
-// call fails the ordinary way, as it does when rendering, which runs Python code, raises one.
-// A null `error` (its taking already failed the ordinary way) fails the same way.
-[[gnu::cold]] Failure fault_with_error(const char* prefix, Ref error,
-                                       std::source_location loc = std::source_location::current());
+// An interrupt raised during this call, `error` or one that it was raised from or while handling
+// (printing.hpp), is not rendered: it is left pending and the call fails the ordinary way, as it
+// does when rendering, which runs Python code, raises one. The exception that the caller was
+// handling when the call began, and whatever is chained behind it, is no such interrupt. A null
+// `error` (its taking already failed the ordinary way) fails the same way.
+[[gnu::cold]] Failure render_error_or_fault(
+    const char* prefix, Ref error, std::source_location loc = std::source_location::current());
 
 // The entry path's handlers for what a call threw, run inside the catch: keep the message of a
 // fault (or of a standard exception) for raise_caught. No Python code runs here.

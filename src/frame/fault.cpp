@@ -8,6 +8,7 @@
 #include "frame/lock.hpp"
 #include "frame/seam.hpp"
 #include "frame/unwind.hpp"
+#include "frame/utf8.hpp"
 #include "platform/platform.hpp"
 
 #ifdef ACCEL_COVERAGE
@@ -30,20 +31,34 @@ std::atomic<bool> hint_written{false};
 }
 
 // An abort's text, written with the lock given up and never taken back: a standard error that a
-// thread of this process drains can take it, and the process ends right after.
+// thread of this process drains can take it, and the process ends right after. No signal handler
+// can run any more: a write that signals interrupt twice with nothing written in between ends
+// there, so that a standard error that nobody drains cannot keep the process from ending.
 [[noreturn]] void abort_with(const char* text, std::size_t length) noexcept {
+  using platform::StderrStatus;
   if (holds_lock()) (void)PyEval_SaveThread();
-  platform::write_stderr(text, length);
+  bool moved = true;
+  for (;;) {
+    const char* before = text;
+    StderrStatus status = platform::write_stderr_some(text, length);
+    if (status == StderrStatus::full) status = platform::wait_stderr_writable();
+    if (length == 0 || status == StderrStatus::failed) break;
+    if (status == StderrStatus::interrupted && !moved && text == before) break;
+    moved = text != before;
+  }
   end_process();
 }
 
+// One write of the whole report. A thread name that the OS cut inside a character, or that was
+// set to bytes that are no UTF-8, is repaired: a reader that decodes standard error as UTF-8 gets
+// the report, not a decoding error.
 void report(const Text& message, const char* file, unsigned line, unsigned column) {
   char position[32];
   std::snprintf(position, sizeof position, ":%u:%u:\n", line, column);
   char thread[64];
-  platform::thread_name(thread, sizeof thread);
+  const std::size_t name_length = platform::thread_name(thread, sizeof thread);
   Text text = "\nthread '";
-  text += thread;
+  append_utf8(text, thread, name_length);
   text += "' panicked at ";
   text += file;
   text += position;
@@ -53,14 +68,33 @@ void report(const Text& message, const char* file, unsigned line, unsigned colum
         "note: run the process under gdb with 'catch throw' to display a backtrace of the "
         "fault\n";
   }
-  write_stderr(text.data(), text.size());
+  if (!write_stderr(text.data(), text.size())) throw_error(PyErr_GetRaisedException());
 }
 
 }  // namespace
 
-void write_stderr(const char* text, std::size_t length) {
-  if (!holds_lock()) return platform::write_stderr(text, length);
-  detached([=] { platform::write_stderr(text, length); });
+bool write_stderr(const char* text, std::size_t length) {
+  using platform::StderrStatus;
+  const bool attached = holds_lock();
+  auto blocking = [&](auto step) {
+    StderrStatus status = StderrStatus::failed;
+    if (attached) {
+      detached([&] { status = step(); });
+    } else {
+      status = step();
+    }
+    return status;
+  };
+  for (;;) {
+    StderrStatus status = blocking([&] { return platform::write_stderr_some(text, length); });
+    if (status == StderrStatus::full) status = blocking(platform::wait_stderr_writable);
+    if (status == StderrStatus::failed || length == 0) return true;
+    // Interrupted, or writable again. Without a thread state no handler can run: the write
+    // goes on, as a thread's write does while the handlers wait for the main thread.
+    if (status == StderrStatus::interrupted && attached && PyErr_CheckSignals() < 0) {
+      return false;
+    }
+  }
 }
 
 void fault(Text message, SourceSite site) {
@@ -77,11 +111,17 @@ void fault(const char* message, std::source_location loc) {
 }
 
 void throw_fault(Text message) {
-  fault_thrown();
+  begin_unwinding();
   // "std_exception" throws a standard exception instead, which the entry path must also turn
   // into PanicException.
   if (seam::injected("std_exception")) throw std::length_error("injected standard exception");
   throw Fault{std::move(message)};
+}
+
+void throw_error(PyObject* error) {
+  begin_unwinding();
+  keep_thrown_error(error);
+  throw Fault{};
 }
 
 void abort_at_boundary() noexcept {

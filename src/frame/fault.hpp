@@ -1,6 +1,9 @@
 // Internal faults: abrupt ends of a call that the entry path turns into PanicException.
 #pragma once
 
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
 #include <source_location>
 
 #include "frame/text.hpp"
@@ -20,7 +23,9 @@ struct Fault {
 };
 
 // Every routine named fault... ends the call: it writes the fault report to standard error, then
-// throws a Fault carrying the message, which only the entry path catches.
+// throws a Fault carrying the message, which only the entry path catches. A signal handler that
+// raises while the report waits for standard error ends the call with its exception instead
+// (throw_error), as it would end a write of os.write.
 [[noreturn, gnu::cold]] void fault(Text message, SourceSite site);
 [[noreturn, gnu::cold]] void fault(Text message,
                                    std::source_location loc = std::source_location::current());
@@ -31,9 +36,17 @@ struct Fault {
 // back from Python code, whose report was written when it first happened.
 [[noreturn, gnu::cold]] void throw_fault(Text message);
 
-// Writes text to standard error, bypassing stdio buffering, with the lock given up while the
-// write may block. Not noexcept: taking the lock back can end the thread (lock.hpp).
-void write_stderr(const char* text, std::size_t length);
+// Ends the call with `error` (a new reference) raised as it is, with no fault report: an
+// exception that arrives where the call could otherwise only fault. Releases deferred meanwhile
+// are done first.
+[[noreturn, gnu::cold]] void throw_error(PyObject* error);
+
+// Writes all of `text` to standard error, bypassing stdio buffering, as CPython's own writes do:
+// with the lock given up while the write blocks, waiting while a non-blocking standard error is
+// full, and running the signal handlers whenever a signal interrupts the wait. Returns false when
+// a handler raised, with its exception set: the rest of the text is not written. Not noexcept:
+// taking the lock back can end the thread (lock.hpp).
+[[nodiscard]] bool write_stderr(const char* text, std::size_t length);
 
 // Writes "uncaught panic at ffi boundary" to standard error and aborts.
 [[noreturn, gnu::cold]] void abort_at_boundary() noexcept;

@@ -158,7 +158,7 @@ constexpr char kCapsuleFault[] = "Failed to access NumPy array API capsule";
 void** checked_table_or_fault(PyObject* capsule) {
   if (!PyType_IsSubtype(Py_TYPE(capsule), &PyCapsule_Type)) {
     type_mismatch_or_fault(capsule, "PyCapsule");
-    return fault_with_error(kCapsuleFault, take_error_or_fault());
+    return render_error_or_fault(kCapsuleFault, take_error_or_fault());
   }
   // NumPy's capsule has no name; a capsule with one belongs to something else.
   const char* name = PyCapsule_GetName(capsule);
@@ -188,13 +188,13 @@ void** checked_table_or_fault(PyObject* capsule) {
 // is made again from the start next time.
 [[gnu::noinline, gnu::cold]] void** load_numpy_table_or_fault() {
   const char* core = find_core_module_or_fault();
-  if (core == nullptr) return fault_with_error(kCapsuleFault, take_error_or_fault());
+  if (core == nullptr) return render_error_or_fault(kCapsuleFault, take_error_or_fault());
   Ref multiarray_name = Ref::steal(PyUnicode_FromFormat("%s.multiarray", core));
   if (!multiarray_name) fault_api_failed();
   Ref multiarray = import(multiarray_name.get());
-  if (!multiarray) return fault_with_error(kCapsuleFault, take_error_or_fault());
+  if (!multiarray) return render_error_or_fault(kCapsuleFault, take_error_or_fault());
   Ref capsule = attr(multiarray.get(), "_ARRAY_API");
-  if (!capsule) return fault_with_error(kCapsuleFault, take_error_or_fault());
+  if (!capsule) return render_error_or_fault(kCapsuleFault, take_error_or_fault());
   void** table = checked_table_or_fault(capsule.get());
   if (table == nullptr) return nullptr;
   // Racing first calls all read the same module's capsule: whichever publishes first, the table
@@ -217,9 +217,10 @@ inline void** numpy_table_or_fault() {
 
 Ref complex_owner_or_fault(std::size_t entries, double*& buffer) {
   PyTypeObject* type = container_type_or_fault();
-  Ref owner = Ref::steal(seam::injected("container") ? PyErr_NoMemory() : type->tp_alloc(type, 0));
+  Ref owner =
+      Ref::steal(seam::injected("container") ? seam::injected_error() : type->tp_alloc(type, 0));
   if (!owner) {
-    fault_with_error("Failed to create slice container", take_error_or_fault());
+    render_error_or_fault("Failed to create slice container", take_error_or_fault());
     return Ref();
   }
   const std::size_t bytes = entries * 2 * sizeof(double);
@@ -244,7 +245,7 @@ PyObject* complex_matrix_or_fault(Ref owner, double* buffer, Py_ssize_t rows, Py
   auto set_base = reinterpret_cast<numpy::SetBaseObject>(table[numpy::kSetBaseObjectSlot]);
 
   PyObject* descr =
-      seam::injected("descr") ? PyErr_NoMemory() : descr_from_type(numpy::kComplexDouble);
+      seam::injected("descr") ? seam::injected_error() : descr_from_type(numpy::kComplexDouble);
   if (descr == nullptr) fault_api_failed();
   // Row-major complex128. Without strides NumPy fills in the row-major ones itself, (16 *
   // columns, 16), and sets the contiguity flags with them; given strides, it would derive the
@@ -254,7 +255,7 @@ PyObject* complex_matrix_or_fault(Ref owner, double* buffer, Py_ssize_t rows, Py
   // failure.
   if (seam::injected("array")) {
     Ref taken = Ref::steal(std::exchange(descr, nullptr));
-    PyErr_NoMemory();
+    seam::injected_error();
   }
   Ref array =
       Ref::steal(descr == nullptr ? nullptr
@@ -264,7 +265,7 @@ PyObject* complex_matrix_or_fault(Ref owner, double* buffer, Py_ssize_t rows, Py
   // The array takes the owner over, also when this fails; so does the injected failure.
   if (seam::injected("base")) {
     Ref taken = std::move(owner);
-    PyErr_NoMemory();
+    seam::injected_error();
     fault_api_failed();
   }
   if (set_base(array.get(), owner.release()) < 0) fault_api_failed();

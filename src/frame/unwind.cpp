@@ -37,7 +37,7 @@ struct TakenList {
 
 }  // namespace
 
-void fault_thrown() noexcept {
+void begin_unwinding() noexcept {
   ThreadFault& t = this_thread;
   if (t.unwinding) return;
   t.unwinding = true;
@@ -56,7 +56,7 @@ bool defer_if_unwinding(PyObject* p) {
   return true;
 }
 
-void fault_caught(const char* message, std::size_t length) noexcept {
+void end_unwinding(const char* message, std::size_t length) noexcept {
   ThreadFault& t = this_thread;
   if (t.unwinding) {
     t.unwinding = false;

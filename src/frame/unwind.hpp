@@ -18,14 +18,14 @@ inline std::atomic<int> faults_in_flight{0};
 
 // Called as a fault is thrown: from here until the entry path catches it, this thread defers its
 // releases (a finaliser must not run while the fault unwinds).
-void fault_thrown() noexcept;
+void begin_unwinding() noexcept;
 
 // When this thread is unwinding a fault, keeps `p` for release_deferred and returns true.
 // The list grows as needed: no release is ever dropped.
 bool defer_if_unwinding(PyObject* p);
 
 // Called in the entry path's catch: this thread's fault has arrived; keeps its message.
-void fault_caught(const char* message, std::size_t length) noexcept;
+void end_unwinding(const char* message, std::size_t length) noexcept;
 
 // After the catch, with the lock held and nothing in flight: the kept message, once.
 Text take_caught_message();

@@ -51,9 +51,9 @@ bool add_function_or_fault(PyObject* module, PyMethodDef* def) {
     if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) return pending_error_or_fault();
   }
   if (!PyList_Check(all.get())) return type_mismatch_or_fault(all.get(), "PyList");
-  if (seam::injected("all_append") ? (PyErr_NoMemory(), -1)
+  if (seam::injected("all_append") ? (seam::injected_error(), -1)
                                    : PyList_Append(all.get(), name.get()) < 0) {
-    return fault_with_error("could not append __name__ to __all__", take_error_or_fault());
+    return render_error_or_fault("could not append __name__ to __all__", take_error_or_fault());
   }
 
   if (PyObject_SetAttr(module, name.get(), function.get()) < 0) return pending_error_or_fault();

@@ -13,7 +13,6 @@
 #else
 #include <poll.h>
 #include <pthread.h>
-#include <time.h>
 #include <unistd.h>
 #endif
 #if defined(__linux__)
@@ -35,27 +34,6 @@ std::size_t put(char* out, std::size_t size, const char* text) noexcept {
 
 #if !defined(_WIN32)
 constexpr int kStderr = 2;
-// How long a write that a signal interrupted waits for standard error to take bytes again.
-constexpr long kSignalGraceMs = 250;
-
-long now_ms() noexcept {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
-// After a signal: true once standard error can take bytes, false when the grace runs out.
-bool writable_within_grace() noexcept {
-  const long deadline = now_ms() + kSignalGraceMs;
-  for (;;) {
-    long left = deadline - now_ms();
-    if (left <= 0) return false;
-    pollfd p{kStderr, POLLOUT, 0};
-    int ready = poll(&p, 1, static_cast<int>(left));
-    if (ready > 0) return (p.revents & POLLOUT) != 0;
-    if (ready == 0 || errno != EINTR) return false;
-  }
-}
 #endif
 
 }  // namespace
@@ -89,28 +67,44 @@ std::size_t thread_name(char* out, std::size_t size) noexcept {
 #endif
 
 #if defined(_WIN32)
-void write_stderr(const char* text, std::size_t length) noexcept {
+StderrStatus write_stderr_some(const char*& text, std::size_t& length) noexcept {
   while (length > 0) {
     unsigned chunk = length > 0x40000000u ? 0x40000000u : static_cast<unsigned>(length);
     int n = _write(2, text, chunk);
-    if (n <= 0) return;
+    if (n <= 0) return StderrStatus::failed;
     text += n;
     length -= static_cast<std::size_t>(n);
   }
+  return StderrStatus::done;
+}
+
+// Windows' descriptors for standard error block; there is nothing to wait for.
+StderrStatus wait_stderr_writable() noexcept {
+  return StderrStatus::done;
 }
 #else
-void write_stderr(const char* text, std::size_t length) noexcept {
+StderrStatus write_stderr_some(const char*& text, std::size_t& length) noexcept {
   while (length > 0) {
     ssize_t n = write(kStderr, text, length);
     if (n > 0) {
       text += n;
       length -= static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR && writable_within_grace()) {
-      continue;
+    } else if (n < 0 && errno == EINTR) {
+      return StderrStatus::interrupted;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return StderrStatus::full;
     } else {
-      return;
+      return StderrStatus::failed;
     }
   }
+  return StderrStatus::done;
+}
+
+StderrStatus wait_stderr_writable() noexcept {
+  pollfd p{kStderr, POLLOUT, 0};
+  int ready = poll(&p, 1, -1);
+  if (ready > 0) return (p.revents & POLLOUT) != 0 ? StderrStatus::done : StderrStatus::failed;
+  return ready < 0 && errno == EINTR ? StderrStatus::interrupted : StderrStatus::failed;
 }
 #endif
 

@@ -31,10 +31,21 @@ inline void sincos(double x, double* s, double* c) noexcept {
 // the platform cannot tell). `out` receives a NUL-terminated text; returns its length.
 std::size_t thread_name(char* out, std::size_t size) noexcept;
 
-// Writes all of `text` to file descriptor 2, blocking as long as it takes, and completing short
-// writes. A write interrupted by a signal is retried while standard error takes bytes within a
-// short grace; one that stays full then gives up the rest, so that the signal's handler gets to
-// run at all. The caller decides whether the thread may block meanwhile.
-void write_stderr(const char* text, std::size_t length) noexcept;
+// What a raw write to file descriptor 2, or a wait for it, ended with.
+enum class StderrStatus {
+  done,         // everything was written, or fd 2 takes bytes again
+  interrupted,  // a signal arrived: the caller runs the handlers it can, then goes on
+  full,         // fd 2 is non-blocking and full: wait_stderr_writable, then go on
+  failed,       // fd 2 cannot be written (closed, or an error): the rest is dropped
+};
+
+// Writes as much of `text` as file descriptor 2 takes, completing short writes (one write call
+// for a text that fits, as for a blocking pipe or a file), and advances `text` and `length` past
+// what was written. Blocks as a plain write does; the caller decides whether the thread may block
+// meanwhile.
+StderrStatus write_stderr_some(const char*& text, std::size_t& length) noexcept;
+
+// Waits until file descriptor 2 takes bytes again, or a signal arrives.
+StderrStatus wait_stderr_writable() noexcept;
 
 }  // namespace accel::platform
