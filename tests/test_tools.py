@@ -4,6 +4,7 @@ helpers of tools/common.sh. Only the mount test needs root; it says so when it s
 
 import ast
 import glob
+import importlib
 import os
 import re
 import shutil
@@ -16,11 +17,26 @@ import pytest
 pytestmark = [pytest.mark.source_tree]
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [os.path.join(ROOT, "tools"), os.path.join(ROOT, ".ci")]
-import graph  # noqa: E402
-import matrix  # noqa: E402
 
-del sys.path[:2]
+
+def tool_module(name):
+    """A module of tools/ or .ci/, imported by the tests that use it: a copy of tests/ outside
+    the checkout, which has neither folder, collects this file and deselects its tests."""
+    sys.path[:0] = [os.path.join(ROOT, "tools"), os.path.join(ROOT, ".ci")]
+    try:
+        return importlib.import_module(name)
+    finally:
+        del sys.path[:2]
+
+
+@pytest.fixture(scope="module")
+def matrix():
+    return tool_module("matrix")
+
+
+@pytest.fixture(scope="module")
+def graph():
+    return tool_module("graph")
 
 
 def run(*cmd, **kw):
@@ -40,14 +56,14 @@ def readme_rows():
     return out
 
 
-def test_the_readme_table_is_the_matrix_shipped_wheels():
+def test_the_readme_table_is_the_matrix_shipped_wheels(matrix):
     shipped = {(r["platform"], r["python"]) for r in matrix.select(wheel="ship")}
     listed = readme_rows()
     assert sorted(shipped - listed) == [], "shipped by the matrix, missing from README.md"
     assert sorted(listed - shipped) == [], "in README.md, not shipped by the matrix"
 
 
-def test_cibuildwheel_builds_what_the_matrix_says():
+def test_cibuildwheel_builds_what_the_matrix_says(matrix):
     import tomllib
     with open(os.path.join(ROOT, "pyproject.toml"), "rb") as f:
         config = tomllib.load(f)["tool"]["cibuildwheel"]
@@ -61,7 +77,7 @@ def test_cibuildwheel_builds_what_the_matrix_says():
             source="cibuildwheel") if r["platform"].startswith(system))), system
 
 
-def test_ci_runs_every_suite_and_wheel_of_the_matrix():
+def test_ci_runs_every_suite_and_wheel_of_the_matrix(matrix, graph):
     legs = {name: command for _, name, _, command in graph.legs()}
     # The command that builds each platform's wheels, with the versions it is given.
     builders = {"manylinux-x86_64": r"(host_wheels|tools/wheels\.sh)( [\d.t]+)*",
@@ -88,7 +104,7 @@ def test_ci_runs_every_suite_and_wheel_of_the_matrix():
     assert missing == [], "rows of tools/matrix.py with no CI leg"
 
 
-def test_ci_graph_is_acyclic_and_complete():
+def test_ci_graph_is_acyclic_and_complete(graph):
     legs = graph.legs()
     names = [name for _, name, _, _ in legs]
     assert len(names) == len(set(names))
@@ -104,7 +120,7 @@ def test_ci_graph_is_acyclic_and_complete():
         assert word in functions or os.path.exists(os.path.join(ROOT, word)), (name, word)
 
 
-def test_every_test_file_says_which_ci_subsets_run_it():
+def test_every_test_file_says_which_ci_subsets_run_it(graph):
     from conftest import MARKERS
     registered = set(MARKERS)
     used = set()

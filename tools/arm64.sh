@@ -162,8 +162,8 @@ wheels() {
 
 # The environment of emulated test runs. NumPy's bundled OpenBLAS picks kernels that compute
 # complex products wrongly on qemu's default CPU model; a plain ARMv8 core is emulated right.
-# Child processes get time-outs scaled for emulation.
-test_env=(OPENBLAS_CORETYPE=ARMV8 QEMU_CPU=cortex-a72 ACCEL_TIMEOUT_FACTOR=4)
+# Child processes get time-outs scaled for emulation, and the tests know they are emulated.
+test_env=(OPENBLAS_CORETYPE=ARMV8 QEMU_CPU=cortex-a72 ACCEL_TIMEOUT_FACTOR=4 ACCEL_EMULATED=1)
 
 test_wheel() {  # X.Y [pytest args]
   local v=$1 venv=$work/test-venv-$1

@@ -294,7 +294,8 @@ case "$cmd" in
     py=$(prefix_of "$arch")/bin/python3.13
     # The suite's child processes run the interpreter too: under emulation they need qemu
     # registered for aarch64 programs, which tools/arm64.sh emulate does for the run's time.
-    [ "$arch" = x86_64 ] || py="$PWD/tools/arm64.sh emulate env QEMU_LD_PREFIX=$root/aarch64-root $py"
+    [ "$arch" = x86_64 ] ||
+      py="$PWD/tools/arm64.sh emulate env QEMU_LD_PREFIX=$root/aarch64-root ACCEL_EMULATED=1 ACCEL_TIMEOUT_FACTOR=4 $py"
     tests=$PWD/tests
     cd "$run"
     # shellcheck disable=SC2086
