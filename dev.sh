@@ -19,6 +19,8 @@
 #                                 (root; see tools/release.sh)
 #   ./dev.sh cross [TARGET]       compile-and-link checks for macOS, Windows and musl with zig,
 #                                 one line per target (see tools/cross.sh); never shipped
+#   ./dev.sh update-pins          moves tools/constraints.txt's pins to the newest versions on
+#                                 the package index (see tools/update_pins.py)
 # A re-run with no change to src/, stubs/, CMakeLists.txt or pyproject.toml (and the same
 # options) skips the build and the installs.
 # PYTHON picks the interpreter: a path, a command or a version (3.13t: the free-threaded build of
@@ -35,7 +37,7 @@ usage() {
     echo "usage: ./dev.sh demo | test [pytest args] | bench [args] | overhead [args]"
     echo "       | fuzz SECONDS [FILE] | wheels [X.Y...]"
     echo "       | arm64 ensure|wheels|test [X.Y...] | arm64 differential PYTHON"
-    echo "       | release | cross [TARGET]"
+    echo "       | release | cross [TARGET] | update-pins"
     echo "(the comment at the top of dev.sh says what each does)"
   } >&"${1:-2}"
   exit "${2:-2}"
@@ -54,6 +56,7 @@ case "${1:-}" in
     [ $# = 1 ] || { say "release takes no arguments (given: ${*:2})"; usage; }
     exec tools/release.sh ;;
   cross) shift; exec tools/cross.sh "$@" ;;
+  update-pins) exec "$(find_python)" tools/update_pins.py ;;
   -h | --help | help) usage 1 0 ;;
   demo)
     [ $# = 1 ] || { say "demo takes no arguments (given: ${*:2})"; usage; } ;;
@@ -83,6 +86,12 @@ variant=""  # instrumented builds and debug interpreters get their own venv and 
 [ "${ACCEL_FAULT_INJECTION:-OFF}" = ON ] && variant="$variant-inject"
 [ "${ACCEL_COVERAGE:-OFF}" = ON ] && variant="$variant-cov"
 venv=".venv-$tag$variant"
+# Everything it installs is pinned for its interpreter (tools/constraints.txt); NUMPY_SPEC pins
+# NumPy itself when it names a version.
+except=""
+[[ "${NUMPY_SPEC:-}" == *==* ]] && except=numpy
+PIP_CONSTRAINT=$(constraints_for "$tag" $except)
+export PIP_CONSTRAINT
 vpy="$venv/bin/python"
 export ACCEL_WERROR="${ACCEL_WERROR:-OFF}" ACCEL_SANITIZE="${ACCEL_SANITIZE:-OFF}" ACCEL_TSAN="${ACCEL_TSAN:-OFF}"
 export ACCEL_FAULT_INJECTION="${ACCEL_FAULT_INJECTION:-OFF}" ACCEL_COVERAGE="${ACCEL_COVERAGE:-OFF}"

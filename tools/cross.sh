@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
-ZIG_VERSION=0.17.1
+ZIG_VERSION=$(pinned ziglang)
 mapfile -t TARGETS < <(matrix platforms --source cross)
 work=build/cross
 # zig and the headers live outside any clone: zig caches what it builds for a target (its C and
@@ -25,15 +25,19 @@ cache=$ACCEL_CROSS_ROOT
 say() { echo "cross: $*" >&2; }
 
 # The venv with zig and lief (its checks read Mach-O, PE and ELF alike).
+# The cross checks and the musl builds run side by side in CI: one makes it, the other waits.
 tools_venv() {
   local venv=$cache/venv-zig-$ZIG_VERSION
-  if ! "$venv/bin/python" -c "import lief, ziglang" 2>/dev/null ||
-    [ "$("$venv/bin/python" -m ziglang version)" != "$ZIG_VERSION" ]; then
-    say "installing ziglang==$ZIG_VERSION and lief into $venv"
-    mkdir -p "$cache"
-    logged "$cache/log-venv" make_venv "$venv" "$(find_python)" "ziglang==$ZIG_VERSION" lief cmake \
-      ninja
-  fi
+  mkdir -p "$cache"
+  (
+    flock 9
+    if ! "$venv/bin/python" -c "import lief, ziglang" 2>/dev/null ||
+      [ "$("$venv/bin/python" -m ziglang version)" != "$ZIG_VERSION" ]; then
+      say "installing ziglang==$ZIG_VERSION and lief into $venv"
+      logged "$cache/log-venv" make_venv "$venv" "$(find_python)" "ziglang==$ZIG_VERSION" lief \
+        cmake ninja
+    fi
+  ) 9>"$cache/venv.lock"
   echo "$venv"
 }
 

@@ -191,7 +191,8 @@ site() {
   if [ ! -e "$dir/.ready" ]; then
     rm -rf "$dir"
     say "installing NumPy and the test requirements for musllinux $arch into $dir"
-    "$(find_python 3.13)" -m pip install -q --disable-pip-version-check --target "$dir" \
+    PIP_CONSTRAINT=$(constraints_for 3.13) \
+      "$(find_python 3.13)" -m pip install -q --disable-pip-version-check --target "$dir" \
       --platform "musllinux_1_2_$arch" --python-version 3.13 --implementation cp \
       --only-binary=:all: numpy -r <(test_requirements "$(find_python 3.13)" | grep -vE '^(build|auditwheel|mypy)')
     touch "$dir/.ready"
@@ -255,8 +256,17 @@ wheels() {
     # auditwheel takes its policies from the C library it finds at /lib and the machine it runs
     # on: it is shown sid's musl instead (whose loader tells its version) and the wheel's
     # architecture.
-    logged "build/musl/$arch-audit.log" env PATH="$PWD/$audit/bin:$PATH" "$audit/bin/python" -c '
-import pathlib, sys
+    # Those are auditwheel's private names: the version they were read from is the pinned one,
+    # and any other stops here with what to do.
+    logged "build/musl/$arch-audit.log" env PATH="$PWD/$audit/bin:$PATH" \
+      ACCEL_AUDITWHEEL="$(pinned auditwheel)" "$audit/bin/python" -c '
+import os, pathlib, sys
+from importlib.metadata import version
+if version("auditwheel") != os.environ["ACCEL_AUDITWHEEL"]:
+    sys.exit("tools/musl.sh replaces the private _find_musl_libc, Libc.detect and "
+             "Architecture.detect of auditwheel " + os.environ["ACCEL_AUDITWHEEL"] + ", but "
+             "auditwheel " + version("auditwheel") + " is installed: check those names in that "
+             "version, then pin it in tools/constraints.txt")
 import auditwheel.architecture as architecture
 import auditwheel.libc as libc
 from auditwheel.main import main

@@ -87,7 +87,8 @@ run() {
     mount -t proc proc "$root/proc"
     mounted=1
   fi
-  chroot "$root" /usr/bin/env -C /accel "$@" || status=$?
+  # The host's constraints file is not inside: the tools there name the chroot's own copy.
+  chroot "$root" /usr/bin/env -u PIP_CONSTRAINT -C /accel "$@" || status=$?
   if [ "$mounted" = 1 ]; then umount "$root/proc" || umount -l "$root/proc"; fi
   return "$status"
 }
