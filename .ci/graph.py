@@ -56,6 +56,8 @@ def legs():
         leg(f"host-{v}", f"cpython-{v}-wheel",
             f"{HOST_SUITE_ENV.get(v, '')} host_suite {v}".lstrip(), [f"venv-{v}"])
     leg("host", "format", "format_check")
+    # What a packager runs: the sdist installed with its test extra, and a copy of tests/.
+    leg("packager", "packager", "packager", ["wheels-x86_64-host"])
     # The instrumented builds of ./dev.sh on 3.12, each in its own build tree and venv;
     # LeakSanitizer's leg uses ASan's.
     leg("coverage", "coverage", "gcov_gate")

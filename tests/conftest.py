@@ -1,5 +1,6 @@
 """Shared fixtures: the module, the PanicException class, Hypothesis profiles, child runs."""
 
+import importlib.util
 import os
 import subprocess
 import sys
@@ -60,6 +61,17 @@ def panic_type():
     except BaseException as exc:  # noqa: BLE001 - the class is only reachable this way
         return type(exc)
     raise AssertionError("no fault raised")
+
+
+# canonical_unitary needs NumPy, which a copy of tests/ run against an installed module may lack:
+# what needs it skips or leaves the function out, and the rest runs.
+HAS_NUMPY = importlib.util.find_spec("numpy") is not None
+needs_numpy = pytest.mark.skipif(not HAS_NUMPY, reason="needs NumPy: pip install numpy")
+
+
+def numpy_free(names):
+    """The names of the functions that can run here: canonical_unitary only with NumPy."""
+    return [n for n in names if HAS_NUMPY or n != "canonical_unitary"]
 
 
 # What a test of one platform's facilities needs; elsewhere it skips with the reason.

@@ -7,7 +7,7 @@ import sys
 
 import pytest
 
-from conftest import FREE_THREADED, run_child
+from conftest import FREE_THREADED, needs_numpy, run_child
 
 # The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.threads]
@@ -125,6 +125,7 @@ def test_first_faults_race_to_one_class(first):
     assert got == ["1", "pyo3_runtime", "PanicException", "True"]
 
 
+@needs_numpy
 def test_first_arrays_race_for_numpy_and_the_owner_type():
     got = child("""
         import numpy as np

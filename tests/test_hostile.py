@@ -6,7 +6,7 @@ import sys
 
 import pytest
 
-from conftest import FREE_THREADED, TIMEOUT_FACTOR, needs_timer_signals, run_child
+from conftest import FREE_THREADED, TIMEOUT_FACTOR, needs_numpy, needs_timer_signals, run_child
 
 # In no subset of the suite that a CI leg runs apart (conftest.MARKERS): the whole-suite
 # legs only.
@@ -115,6 +115,7 @@ DYING_CALLS = [
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                     reason="AddressSanitizer's runtime fails its own stack check when glibc's "
                            "pthread_exit unwinds a thread that gave the lock up inside the module")
+@needs_numpy
 @pytest.mark.parametrize("call", DYING_CALLS)
 def test_daemon_threads_ended_while_a_fault_unwinds(call):
     code = daemons_at_exit(DYING, call)
@@ -124,6 +125,7 @@ def test_daemon_threads_ended_while_a_fault_unwinds(call):
         assert "terminate called" not in proc.stderr
 
 
+@needs_numpy
 def test_owner_type_cannot_be_made_without_a_buffer():
     proc = child("""
         import _accel
@@ -364,10 +366,12 @@ print(_accel.canonical_unitary(0.5, 0, 0).shape)
 """
 
 
+@needs_numpy
 def test_foreign_capsules_are_refused_and_nothing_is_cached():
     assert lines(child(CAPSULES)) == ["PanicException True"] * 5 + ["(4, 4)"]
 
 
+@needs_numpy
 def test_failed_attempt_does_not_keep_the_module_name():
     # A first attempt that picks the NumPy 1 module name and fails must not decide the next.
     proc = child("""
@@ -514,6 +518,7 @@ print(_accel.canonical_unitary(0, 0, 0).shape)
 """
 
 
+@needs_numpy
 def test_interrupt_while_rendering_numpys_error_propagates():
     assert lines(child(NUMPY_RENDERING)) == ["KeyboardInterrupt False", "PanicException True",
                                              "(4, 4)"]
@@ -542,6 +547,7 @@ int main(void) {
 """
 
 
+@needs_numpy
 def test_embedded_restart_gets_a_working_module(tmp_path):
     import os
     import shutil

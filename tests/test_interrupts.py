@@ -4,7 +4,7 @@ stay interrupts, and printing that calls no hook. Each case runs in a child proc
 
 import pytest
 
-from conftest import EMULATED, FREE_THREADED, needs_timer_signals, run_child
+from conftest import EMULATED, FREE_THREADED, needs_numpy, needs_timer_signals, run_child
 
 # In no subset of the suite that a CI leg runs apart (conftest.MARKERS): the whole-suite
 # legs only.
@@ -80,6 +80,7 @@ print(A.canonical_unitary(0, 0, 0).shape)
 """
 
 
+@needs_numpy
 def test_interrupts_from_an_import_hook_during_numpys_first_import():
     assert child(HOOKS).stdout.splitlines() == [
         "KeyboardInterrupt True", "SystemExit True", "GeneratorExit True",
@@ -172,6 +173,7 @@ print(outcome(lambda: A.sort_two_objs(1, 2, key=key)))
 """
 
 
+@needs_numpy
 def test_no_hook_no_exit_no_last_exception():
     proc = child(EXCEPTHOOK)
     assert proc.stdout.splitlines() == ["caught", "finally", "returned", "0 []",

@@ -68,8 +68,12 @@ def test_usage_example_type_checks():
     assert proc.returncode == 0, proc.stdout + proc.stderr
 
 
-packaging = pytest.mark.skipif(os.environ.get("ACCEL_PACKAGING") != "1",
-                               reason="builds distributions; set ACCEL_PACKAGING=1")
+def packaging(test):
+    """Builds distributions from the checkout (or reads those in ACCEL_DIST): a source-tree test,
+    run on request."""
+    skip = pytest.mark.skipif(os.environ.get("ACCEL_PACKAGING") != "1",
+                              reason="builds distributions: in a checkout, set ACCEL_PACKAGING=1")
+    return pytest.mark.source_tree(skip(test))
 
 
 def build(tmp_path_factory, source, *args):
@@ -108,7 +112,6 @@ def test_license_ships_in_both_distributions(dists):
         assert any(n.endswith("/LICENSE") for n in t.getnames())
 
 
-@pytest.mark.source_tree
 @packaging
 def test_sdist_of_a_used_checkout_holds_what_a_clone_holds(tmp_path_factory):
     # Venvs and build trees hold folders named like the project's own (src, stubs): none of it
