@@ -47,11 +47,12 @@ say() { echo "dev.sh: $*" >&2; }
 case "${1:-}" in
   wheels)
     shift
+    need_root "./dev.sh wheels"
     tools/wheels.sh "$@"
     # Without versions, the cp313 musllinux wheels too.
     [ $# -gt 0 ] || tools/musl.sh wheels
     exit ;;
-  arm64) shift; exec tools/arm64.sh "$@" ;;
+  arm64) shift; need_root "./dev.sh arm64"; exec tools/arm64.sh "$@" ;;
   release)
     [ $# = 1 ] || { say "release takes no arguments (given: ${*:2})"; usage; }
     exec tools/release.sh ;;
@@ -122,7 +123,8 @@ prepare() {
   if [ ${#missing[@]} -gt 0 ]; then
     say "installing ${missing[*]} into $venv"
     # Wheels only: the newest Hypothesis has no wheel for every interpreter and needs Rust to build.
-    "$vpy" -m pip install -q --disable-pip-version-check --only-binary=:all: "${missing[@]}"
+    progress "installing" "$vpy" -m pip install -q --disable-pip-version-check --only-binary=:all: \
+      "${missing[@]}"
     printf '%s\n' "${missing[@]}" >>"$installed"
   fi
   want=$(fingerprint)
@@ -132,8 +134,8 @@ prepare() {
   fi
   rm -f "$built"
   say "building and installing _accel (build tree build/py$tag$variant; about 30 s)"
-  "$vpy" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
-    -Cbuild-dir="build/py$tag$variant" .
+  progress "building" "$vpy" -m pip install -q --disable-pip-version-check --force-reinstall \
+    --no-deps -Cbuild-dir="build/py$tag$variant" .
   echo "$want" >"$built"
 }
 

@@ -8,7 +8,9 @@ prerequisites passed, as many at once as it has job slots, the heads of the long
 first; a failed leg stops the legs after it in its lane and those that need it.
 
 usage: python .ci/graph.py make    the Makefile that .ci/run gives to make
-       python .ci/graph.py show    the graph, a leg a line: lane, name, needs, command
+       python .ci/graph.py show    the graph by lane, for people: each leg, what it needs and
+                                   its command, within 100 columns
+       python .ci/graph.py legs    a leg a line, "LANE NAME", for scripts
 """
 
 import os
@@ -55,7 +57,7 @@ def legs():
             ["wheels-x86_64-host"])
         leg(f"host-{v}", f"cpython-{v}-wheel",
             f"{HOST_SUITE_ENV.get(v, '')} host_suite {v}".lstrip(), [f"venv-{v}"])
-    leg("host", "format", "format_check")
+    leg("format", "format", "format_check")
     # What a packager runs: the sdist installed with its test extra, and a copy of tests/.
     leg("packager", "packager", "packager", ["wheels-x86_64-host"])
     # The instrumented builds of ./dev.sh on 3.12, each in its own build tree and venv;
@@ -155,12 +157,34 @@ def makefile(graph):
     return "\n".join(lines) + "\n"
 
 
+def show(graph, width=100):
+    """Lane by lane, in the order of their first legs; under each leg what it needs (besides the
+    leg before it in its lane) and its command, wrapped."""
+    import textwrap
+
+    lanes = {}
+    for lane, name, needs, command in graph:
+        lanes.setdefault(lane, []).append((name, needs, command))
+    print("LANE: its legs in order; each with what it needs from other lanes, then its command")
+    for lane, members in lanes.items():
+        print(f"\n{lane}:")
+        previous = None
+        for name, needs, command in members:
+            others = [n for n in needs if n != previous]
+            print(f"  {name}" + (f"  (needs {', '.join(others)})" if others else ""))
+            for line in textwrap.wrap(command, width - 6, break_on_hyphens=False):
+                print(f"      {line}")
+            previous = name
+
+
 def main(argv):
     if argv[:1] == ["make"]:
         sys.stdout.write(makefile(legs()))
     elif argv[:1] == ["show"]:
-        for lane, name, needs, command in legs():
-            print(f"{lane:13} {name:30} {','.join(needs) or '-':40} {command}")
+        show(legs())
+    elif argv[:1] == ["legs"]:
+        for lane, name, _, _ in legs():
+            print(lane, name)
     else:
         print(__doc__.split("usage: ", 1)[1], file=sys.stderr)
         return 2

@@ -178,8 +178,14 @@ def test_changelog_describes_the_version():
     with open(os.path.join(ROOT, "CHANGELOG.md")) as f:
         text = f.read()
     import re
-    # Each version's heading carries the date its number was set.
-    assert re.search(rf"\n## {re.escape(project_version())} - \d{{4}}-\d\d-\d\d\n", text)
+    top = re.search(r"\n## (Unreleased|\d\S*.*)\n", text).group(1)
+    version = project_version()
+    if ".dev" in version:
+        # Between releases the changes since the last one are on top, under "Unreleased".
+        assert top == "Unreleased"
+    else:
+        # A release's heading carries the date its number was set.
+        assert re.fullmatch(rf"{re.escape(version)} - \d{{4}}-\d\d-\d\d", top)
 
 
 def readme_block(marker, doc="README.md"):

@@ -232,6 +232,30 @@ apt_install() {
   ) 9>/var/lock/accel-apt.lock
 }
 
+# progress WHAT CMD...: runs CMD, saying every 10 s that WHAT is still going on, so that no long
+# step is silent; returns CMD's status.
+progress() {
+  local what=$1 pid ticks=0 status=0
+  shift
+  "$@" &
+  pid=$!
+  while kill -0 "$pid" 2>/dev/null; do
+    sleep 1
+    ticks=$((ticks + 1))
+    [ $((ticks % 10)) != 0 ] || ! kill -0 "$pid" 2>/dev/null || echo "  ... $what, $ticks s so far" >&2
+  done
+  wait "$pid" || status=$?
+  return "$status"
+}
+
+# need_root WHAT: stops at once, before any work, unless this runs as root, saying why it is
+# needed (chroots, mounts and the trees under /var/cache).
+need_root() {
+  [ "$(id -u)" = 0 ] && return 0
+  echo "$1 needs root (it makes chroots and mounts /proc in them): run it as root" >&2
+  exit 2
+}
+
 # make_cpython DIR CONFIGURE ARGS...: configures, builds and installs the CPython source tree in
 # DIR. (Steps joined by &&: errexit does not hold in a function that `logged` tests.)
 make_cpython() (

@@ -22,6 +22,15 @@ work=build/release
 rm -rf dist "$work"
 mkdir -p dist "$work"
 SECONDS=0
+need_root "./dev.sh release"
+# A release is of a version that the CHANGELOG names and dates; its notes are not edited after.
+version=$(sed -n 's/^version = "\(.*\)"$/\1/p' pyproject.toml)
+top=$(grep -m1 -E '^## (Unreleased|[0-9])' CHANGELOG.md | sed 's/^## //')
+if [[ "$version" == *dev* || "$top" != "$version - "* ]]; then
+  say "pyproject.toml says $version and CHANGELOG.md's top section is '$top': give the release"
+  say "its version in both (the section as '## X.Y.Z - YYYY-MM-DD'), then run this again"
+  exit 2
+fi
 
 say "x86-64 wheels for ${x86[*]} (about 2 minutes)"
 tools/wheels.sh "${x86[@]}"
@@ -84,3 +93,4 @@ for f in dist/*; do
   echo "$f: $what"
 done
 say "$(($(ls dist | wc -l) - 1)) artifacts and SHA256SUMS in dist/, all checks passed, in ${SECONDS} s"
+say "tag the release: git tag -a v$version -m 'weylgate-accel $version' && git push origin v$version"
