@@ -1,4 +1,4 @@
-"""The sixteen functions in plain Python, over the test suite's independent model."""
+"""The module's functions in plain Python, over the test suite's independent model."""
 
 import os
 import sys

@@ -30,7 +30,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
 
 import _accel  # noqa: E402
 import model  # noqa: E402
-from test_fuzz_binder import SIGS, model_call  # noqa: E402
+from support import SIGS, model_call  # noqa: E402
 
 try:
     _accel.mirror_weyl_coord(1, 0, 0)

@@ -1,12 +1,8 @@
-"""Shared fixtures: the module, the PanicException class, Hypothesis profiles, child runs."""
+"""Shared fixtures: the module, the PanicException class, Hypothesis profiles, the markers of CI's
+subsets, and the checks at the end of a session."""
 
-import importlib.util
 import os
-import subprocess
 import sys
-import sysconfig
-import textwrap
-import warnings
 
 import pytest
 from hypothesis import HealthCheck, settings
@@ -20,16 +16,7 @@ settings.register_profile("tiny", max_examples=10, deadline=None, derandomize=Tr
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
 sys.path.insert(0, os.path.dirname(__file__))
-
-# Free-threaded builds run threads in parallel; a few CPython behaviours differ there. Importing
-# a module that does not declare itself free of the GIL turns the GIL on, with a RuntimeWarning:
-# that is an error here.
-FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
-with warnings.catch_warnings():
-    if FREE_THREADED:
-        warnings.simplefilter("error", RuntimeWarning)
-    import _accel  # noqa: E402
-
+from support import FREE_THREADED, _accel, panic_class, run_child  # noqa: E402
 
 # The subsets that CI's legs select with -m (every test file says which it belongs to, in
 # `pytestmark`, an empty list for none), and the tests that need the checkout. Registered here
@@ -56,66 +43,7 @@ def acc():
 
 @pytest.fixture(scope="session")
 def panic_type():
-    try:
-        _accel.mirror_weyl_coord(0.6, 0.0, 0.0)
-    except BaseException as exc:  # noqa: BLE001 - the class is only reachable this way
-        return type(exc)
-    raise AssertionError("no fault raised")
-
-
-# canonical_unitary needs NumPy, which a copy of tests/ run against an installed module may lack:
-# what needs it skips or leaves the function out, and the rest runs.
-HAS_NUMPY = importlib.util.find_spec("numpy") is not None
-needs_numpy = pytest.mark.skipif(not HAS_NUMPY, reason="needs NumPy: pip install numpy")
-
-
-def numpy_free(names):
-    """The names of the functions that can run here: canonical_unitary only with NumPy."""
-    return [n for n in names if HAS_NUMPY or n != "canonical_unitary"]
-
-
-# What a test of one platform's facilities needs; elsewhere it skips with the reason.
-only_linux = pytest.mark.skipif(sys.platform != "linux",
-                                reason="reads Linux's /proc or names threads with glibc's call")
-needs_timer_signals = pytest.mark.skipif(not hasattr(__import__("signal"), "setitimer"),
-                                         reason="needs POSIX timer signals (SIGALRM)")
-# The fault report names the main thread "main" where the platform tells which thread that is;
-# Windows cannot, and there it is unnamed like any other.
-MAIN_THREAD = "<unnamed>" if sys.platform == "win32" else "main"
-
-# Child processes get hang guards scaled by ACCEL_TIMEOUT_FACTOR, which the slow legs set (the
-# debug build, valgrind, the sanitizers, emulation). ACCEL_EMULATED says that the interpreter runs
-# under emulation, where a millisecond timer outpaces it.
-TIMEOUT_FACTOR = float(os.environ.get("ACCEL_TIMEOUT_FACTOR", "1"))
-EMULATED = os.environ.get("ACCEL_EMULATED") == "1"
-
-
-def run_child(code, env=None, check=True, timeout=120, prelude="", cwd=None):
-    """Runs Python code (dedented, after `prelude`) in a fresh interpreter, in `cwd` if given;
-    returns the completed process. With `check`, a non-zero exit fails the test with the child's
-    output."""
-    full_env = dict(os.environ)
-    full_env.update(env or {})
-    try:
-        proc = subprocess.run([sys.executable, "-c", prelude + textwrap.dedent(code)],
-                              capture_output=True, text=True, env=full_env, cwd=cwd,
-                              timeout=timeout * TIMEOUT_FACTOR)
-    except subprocess.TimeoutExpired as hung:
-        # What the child had printed tells a hang from slowness: children that loop print
-        # their progress.
-        raise AssertionError(f"child timed out after {hung.timeout:g} s; it had printed:\n"
-                             f"{text_of(hung.stdout)}\n{text_of(hung.stderr)[-3000:]}") from None
-    if check and proc.returncode != 0:
-        raise AssertionError(
-            f"child failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr[-3000:]}")
-    return proc
-
-
-def text_of(output):
-    """The partial output of a timed-out child: bytes, str or None."""
-    if isinstance(output, bytes):
-        return output.decode(errors="replace")
-    return output or ""
+    return panic_class()
 
 
 def _built_with_injection():

@@ -5,7 +5,7 @@ import sys
 import pytest
 
 import _accel as acc
-from conftest import numpy_free
+from support import Floaty, Indexy, numpy_free
 
 # The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.conformance, pytest.mark.leaks]
@@ -97,27 +97,6 @@ def test_keyword_calls(call, expected):
     assert call() == expected
 
 
-class Floaty:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
-
-
-class Indexy:
-    def __index__(self):
-        return 7
-
-
-class RaisesOnFloat:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __float__(self):
-        raise self.exc
-
-
 class TypeErrorSub(TypeError):
     pass
 
@@ -129,7 +108,7 @@ class BadStr:
 
 def test_float_conversions_follow_cpython(acc):
     assert acc.sort_two_floats(3, True) == (1.0, 3.0)
-    assert acc.sort_two_floats(Floaty(-1.0), Indexy()) == (-1.0, 7.0)
+    assert acc.sort_two_floats(Floaty(-1.0), Indexy(7)) == (-1.0, 7.0)
     assert acc.fuzzy_equal(1, True) is True
     big = 10 ** 400
     exc = raises_exactly(lambda: acc.fuzzy_equal(big, 1.0), OverflowError,
@@ -146,7 +125,7 @@ def test_type_error_is_prefixed_and_cause_carried(acc):
     inner = TypeError("inner")
     root = KeyError("root")
     inner.__cause__ = root
-    exc = raises_exactly(lambda: acc.check_weyl_coord(0.1, 0.1, RaisesOnFloat(inner)), TypeError,
+    exc = raises_exactly(lambda: acc.check_weyl_coord(0.1, 0.1, Floaty(inner)), TypeError,
                          "argument 'c': inner")
     assert exc is not inner
     assert exc.__cause__ is root
@@ -156,14 +135,14 @@ def test_type_error_is_prefixed_and_cause_carried(acc):
 @pytest.mark.parametrize("error", [ValueError("v"), TypeErrorSub("sub"), KeyboardInterrupt()])
 def test_other_conversion_errors_pass_unchanged(acc, error):
     with pytest.raises(BaseException) as info:
-        acc.fuzzy_equal(1.0, RaisesOnFloat(error))
+        acc.fuzzy_equal(1.0, Floaty(error))
     assert info.value is error
 
 
 def test_unprintable_conversion_error(acc, monkeypatch):
     seen = []
     monkeypatch.setattr(sys, "unraisablehook", lambda u: seen.append(u))
-    raises_exactly(lambda: acc.fuzzy_equal(RaisesOnFloat(TypeError(BadStr())), 1.0), TypeError,
+    raises_exactly(lambda: acc.fuzzy_equal(Floaty(TypeError(BadStr())), 1.0), TypeError,
                    "argument 'a': <unprintable TypeError object>")
     assert len(seen) == 1 and type(seen[0].exc_value) is RuntimeError
 
@@ -201,7 +180,7 @@ def test_int32_conversion_errors(acc, args, exc_type, message):
 
 def test_int32_limits_and_index(acc):
     assert acc.sort_two_ints(-2147483648, 2147483647) == (-2147483648, 2147483647)
-    assert acc.sort_two_ints(Indexy(), False) == (0, 7)
+    assert acc.sort_two_ints(Indexy(7), False) == (0, 7)
 
 
 def test_every_function_binds_its_keywords_in_any_order():

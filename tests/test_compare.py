@@ -39,7 +39,12 @@ TABLE = [
 ]
 
 
-@pytest.mark.parametrize("a,b,atol,expected", TABLE)
+def test_the_table_has_a_column_for_every_comparison(acc):
+    assert sorted(FUNCS) == sorted(n for n in acc.__all__ if n.startswith("fuzzy_"))
+
+
+@pytest.mark.parametrize("a,b,atol,expected", TABLE,
+                         ids=[f"a={a!r},b={b!r},atol={atol!r}" for a, b, atol, _ in TABLE])
 def test_table(acc, a, b, atol, expected):
     for name, want in zip(FUNCS, expected):
         f = getattr(acc, name)

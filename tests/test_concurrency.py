@@ -7,14 +7,14 @@ import sys
 
 import pytest
 
-from conftest import FREE_THREADED, needs_numpy, run_child
+from support import FREE_THREADED, WEYL, needs_numpy, run_child
 
 # The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.threads]
 
-PRELUDE = """
+PRELUDE = f"""
 import sys, threading, _accel as A
-WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"
+WEYL = {WEYL!r}
 def run_threads(n, target):
     start = threading.Barrier(n)
     out = [None] * n

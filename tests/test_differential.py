@@ -8,7 +8,7 @@ import pytest
 
 import _accel
 
-from conftest import TIMEOUT_FACTOR
+from support import TIMEOUT_FACTOR
 
 pytestmark = pytest.mark.source_tree
 

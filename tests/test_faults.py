@@ -4,13 +4,10 @@ import sys
 
 import pytest
 
-from conftest import MAIN_THREAD, only_linux, run_child
+from support import MAIN_THREAD, RESUME_BANNER, WEYL, only_linux, run_child
 
 # The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.conformance, pytest.mark.leaks]
-
-WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"
-
 
 def test_panic_class(panic_type):
     assert panic_type.__module__ == "pyo3_runtime"
@@ -32,7 +29,7 @@ FAULTING = [
 ]
 
 
-@pytest.mark.parametrize("name,args", FAULTING)
+@pytest.mark.parametrize("name,args", FAULTING, ids=[f"{n}{a}" for n, a in FAULTING])
 def test_precondition_raises_panic_and_module_recovers(acc, panic_type, name, args):
     f = getattr(acc, name)
     try:
@@ -154,9 +151,7 @@ def test_panic_from_python_is_resumed():
     proc = run_child(RESUME)
     assert proc.stdout.splitlines() == [
         "True False x marks the spot", "True False from float", "(1, 2)"]
-    banner = ("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
-              "Python stack trace below:\n")
-    assert proc.stderr.count(banner) == 2
+    assert proc.stderr.count(RESUME_BANNER) == 2
     assert "Traceback (most recent call last):" in proc.stderr
     assert "in key" in proc.stderr and "PanicException: x marks the spot" in proc.stderr
     # A resumed fault is not reported a second time.

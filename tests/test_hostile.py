@@ -6,14 +6,12 @@ import sys
 
 import pytest
 
-from conftest import FREE_THREADED, TIMEOUT_FACTOR, needs_numpy, needs_timer_signals, run_child
+from support import (FREE_THREADED, TIMEOUT_FACTOR, WEYL, needs_numpy, needs_timer_signals,
+                     run_child)
 
 # In no subset of the suite that a CI leg runs apart (conftest.MARKERS): the whole-suite
 # legs only.
 pytestmark = []
-
-WEYL = "Weyl coordinate must be normalized to satisfy 0.5 >= a >= b >= |c|"
-
 
 def child(code, timeout=60):
     return run_child(code, check=False, timeout=timeout)

@@ -4,7 +4,8 @@ import sys
 
 import pytest
 
-from conftest import INJECTION_BUILD, run_child
+from conftest import INJECTION_BUILD
+from support import run_child
 
 pytestmark = [pytest.mark.leaks, pytest.mark.skipif(not INJECTION_BUILD,
                                 reason="the module was built without ACCEL_FAULT_INJECTION")]

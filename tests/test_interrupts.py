@@ -4,7 +4,8 @@ stay interrupts, and printing that calls no hook. Each case runs in a child proc
 
 import pytest
 
-from conftest import EMULATED, FREE_THREADED, needs_numpy, needs_timer_signals, run_child
+from support import (EMULATED, FREE_THREADED, RESUME_BANNER, needs_numpy, needs_timer_signals,
+                     run_child)
 
 # In no subset of the suite that a CI leg runs apart (conftest.MARKERS): the whole-suite
 # legs only.
@@ -200,9 +201,7 @@ def test_printed_text_is_the_default_hooks():
         sys.__excepthook__(type(exc), exc, exc.__traceback__)
         """)
     assert proc.stdout == "PanicException in handler\n"
-    banner = ("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
-              "Python stack trace below:\n")
-    printed, expected = proc.stderr.split(banner, 1)[1].split("=====\n")
+    printed, expected = proc.stderr.split(RESUME_BANNER, 1)[1].split("=====\n")
     assert printed == expected
     assert "During handling of the above exception" in printed
 
@@ -379,8 +378,7 @@ def test_a_resumed_panic_is_printed_when_the_traceback_module_cannot(route, tmp_
     if module is not None:
         (tmp_path / "traceback.py").write_text(module)
     proc = child(setup + "\n" + PRINTED, cwd=tmp_path)
-    banner = "Python stack trace below:\n"
-    cases = proc.stderr.split(banner)[1:]
+    cases = proc.stderr.split(RESUME_BANNER)[1:]
     assert cases, proc.stderr
     for case in cases:
         printed, rest = case.split("@@\n", 1)

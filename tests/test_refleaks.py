@@ -5,7 +5,7 @@ import sys
 
 import pytest
 
-from test_reliability import PATHS
+from support import PATHS, path_ids
 
 pytestmark = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"),
                                 reason="needs a debug build of CPython")
@@ -40,7 +40,7 @@ def climbs(path):
     return all(d > b for d, b in zip(got[2:], base[2:])), got, base
 
 
-@pytest.mark.parametrize("index", range(len(NO_NUMPY)))
+@pytest.mark.parametrize("index", range(len(NO_NUMPY)), ids=path_ids(NO_NUMPY))
 def test_no_steady_climb(index, capfd):
     climbing, got, base = climbs(NO_NUMPY[index])
     capfd.readouterr()  # fault reports

@@ -8,77 +8,12 @@ import threading
 import pytest
 
 import _accel as acc
-from conftest import HAS_NUMPY, numpy_free, only_linux
+from support import ERRORS, PATHS, SUCCESS, WATCHED, F, boom, numpy_free, only_linux
 
 # The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.leaks, pytest.mark.memcheck]
 
 TOTAL_CALLS = int(os.environ.get("ACCEL_LEAK_CALLS", "1000000"))
-
-
-class Floaty:
-    def __float__(self):
-        return 0.25
-
-
-class BadFloat:
-    def __float__(self):
-        raise ValueError("no")
-
-
-def boom(v):
-    raise KeyError(v)
-
-
-def reentrant(v):
-    return acc.sort_two_floats(v, -v)[1]
-
-
-# Long-lived, non-immortal arguments whose reference counts must not drift.
-F = Floaty()
-BAD = BadFloat()
-A_LIST, B_LIST = [1], [2]
-KEYS = (abs, boom, reentrant)
-OWNERS = (type(acc.canonical_unitary(0, 0, 0).base),) if HAS_NUMPY else ()
-WATCHED = (F, BAD, A_LIST, B_LIST, *KEYS, *OWNERS)
-
-# One success path or more for every function (a test checks that none is missing).
-SUCCESS = [
-    lambda: acc.fuzzy_equal(1.0, 2.0),
-    lambda: acc.fuzzy_greater_equal(a=1.0, b=F, atol=0.5),
-    lambda: acc.fuzzy_greater(1, 2, None),
-    lambda: acc.fuzzy_less_equal(F, 2.0),
-    lambda: acc.fuzzy_less(b=1.0, a=0.0),
-    lambda: acc.check_weyl_coord(0.3, 0.2, F),
-    lambda: acc.optimal_can_gate_duration(0.3, 0.2, 0.1, 1.0, 1.0, 1.0),
-    lambda: acc.mirror_weyl_coord(0.3, 0.2, 0.1),
-    lambda: acc.sort_two_ints(2, 1, key=abs),
-    lambda: acc.sort_two_floats(2.0, F, reentrant),
-    lambda: acc.sort_two_objs(A_LIST, B_LIST, len),
-    lambda: acc.synth_cost_by_cx(0.5, 0.0, 0.0),
-    lambda: acc.synth_cost_by_sqisw(c=0.1, b=0.2, a=0.3),
-    lambda: acc.synth_cost_by_b(0.5, 0.25, 0.0),
-    lambda: acc.only_xx_rot(F, 0.0, 0.0),
-    lambda: acc.canonical_unitary(0.3, 0.2, F),
-]
-SUCCESS = [p for p in SUCCESS if HAS_NUMPY or "canonical_unitary" not in p.__code__.co_names]
-ERRORS = [
-    lambda: acc.fuzzy_equal(),
-    lambda: acc.fuzzy_equal(1.0, 2.0, 3.0, 4.0),
-    lambda: acc.fuzzy_equal(1.0, x=F),
-    lambda: acc.fuzzy_equal(F, a=F),
-    lambda: acc.fuzzy_equal("s", F),
-    lambda: acc.check_weyl_coord(0.1, BAD, 0.1),
-    lambda: acc.sort_two_ints(2 ** 40, 1),
-    lambda: acc.sort_two_ints(1.5, 1),
-    lambda: acc.sort_two_ints(1, 2, key=boom),
-    lambda: acc.sort_two_floats(1.0, 2.0, key=5),
-    lambda: acc.sort_two_objs(A_LIST, B_LIST, key=5),
-    lambda: acc.sort_two_objs(A_LIST, 1),
-    lambda: acc.mirror_weyl_coord(0.6, 0.0, 0.0),
-    lambda: acc.synth_cost_by_cx(F, 0.5, 0.0),
-    lambda: acc.optimal_can_gate_duration(float("nan"), 0, 0, 1, 1, 1),
-]
 
 
 def run_paths(paths, calls):
@@ -147,12 +82,10 @@ def test_leaking_control_is_detected():
     assert blocks > BLOCK_SLACK or sys.getallocatedblocks() == 0  # 0: the malloc allocator
 
 
-PATHS = SUCCESS + ERRORS
-
-
-def test_success_paths_cover_every_function():
-    called = {name for path in SUCCESS for name in path.__code__.co_names}
-    assert set(numpy_free(acc.__all__)) <= called
+def test_success_and_error_paths_cover_every_function():
+    for paths in (SUCCESS, ERRORS):
+        called = {name for path in paths for name in path.__code__.co_names}
+        assert set(numpy_free(acc.__all__)) - called == set()
 
 
 def snapshot(results):

@@ -6,7 +6,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import model
-from test_weyl import check_against_model, weyl_coords
+from support import call_ids, check_against_model, weyl_coords
 
 # The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.conformance, pytest.mark.memcheck]
@@ -42,7 +42,7 @@ COSTS = [  # (a, b, c), (cx, b, sqisw)
 ]
 
 
-@pytest.mark.parametrize("coord,expected", COSTS)
+@pytest.mark.parametrize("coord,expected", COSTS, ids=call_ids("synth_cost_by_*", COSTS))
 def test_costs(acc, coord, expected):
     got = (acc.synth_cost_by_cx(*coord), acc.synth_cost_by_b(*coord),
            acc.synth_cost_by_sqisw(*coord))
@@ -95,7 +95,8 @@ DURATION = [
 ]
 
 
-@pytest.mark.parametrize("args,expected", DURATION)
+@pytest.mark.parametrize("args,expected", DURATION,
+                         ids=call_ids("optimal_can_gate_duration", DURATION))
 def test_duration(acc, args, expected):
     got = acc.optimal_can_gate_duration(*args)
     assert type(got) is float

@@ -188,3 +188,25 @@ def test_removing_a_tree_undoes_its_mounts_and_spares_what_they_show(tmp_path):
                 if t.startswith(str(tree))]
         for target in sorted(left, reverse=True):
             run("umount", "-l", target)
+
+
+def test_hand_kept_places_name_every_interpreter_of_the_matrix(matrix):
+    # What cannot be derived from tools/matrix.py names each of its interpreters; adding a row
+    # fails here with every place still to change.
+    def text(path):
+        with open(os.path.join(ROOT, path)) as f:
+            return f.read()
+
+    shipped = matrix.unique(r["python"] for r in matrix.select(platform="manylinux-x86_64",
+                                                               wheel="ship"))
+    every = matrix.unique(r["python"] for r in matrix.rows())
+    places = {
+        "pyproject.toml classifiers": ([f"Programming Language :: Python :: {v}" for v in every
+                                        if v[-1].isdigit()], text("pyproject.toml")),
+        "dev.sh's help (./dev.sh wheels)": (shipped, text("dev.sh").split("\nset -euo")[0]),
+        "README.md": ([v for v in every if v[-1].isdigit()], text("README.md")),
+        "docs/development.md": (shipped, text("docs/development.md")),
+    }
+    missing = [f"{place}: {want}" for place, (wants, body) in places.items() for want in wants
+               if want not in body]
+    assert missing == []

@@ -8,7 +8,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import model
-from conftest import run_child
+from support import run_child
 
 # The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.conformance, pytest.mark.leaks, pytest.mark.memcheck]

@@ -3,9 +3,10 @@
 import math
 
 import pytest
-from hypothesis import given, strategies as st
+from hypothesis import given
 
 import model
+from support import call_ids, check_against_model, weyl_coords
 
 # The subsets of the suite that CI legs run apart (conftest.MARKERS).
 pytestmark = [pytest.mark.conformance, pytest.mark.memcheck]
@@ -23,7 +24,7 @@ CHECK = [
 ]
 
 
-@pytest.mark.parametrize("coord,expected", CHECK)
+@pytest.mark.parametrize("coord,expected", CHECK, ids=call_ids("check_weyl_coord", CHECK))
 def test_check_weyl_coord(acc, coord, expected):
     assert acc.check_weyl_coord(*coord) is expected
 
@@ -44,7 +45,7 @@ MIRROR = [
 ]
 
 
-@pytest.mark.parametrize("coord,expected", MIRROR)
+@pytest.mark.parametrize("coord,expected", MIRROR, ids=call_ids("mirror_weyl_coord", MIRROR))
 def test_mirror(acc, coord, expected):
     got = acc.mirror_weyl_coord(*coord)
     assert type(got) is tuple and all(type(x) is float for x in got)
@@ -65,7 +66,7 @@ ONLY_XX = [
 ]
 
 
-@pytest.mark.parametrize("coord,expected", ONLY_XX)
+@pytest.mark.parametrize("coord,expected", ONLY_XX, ids=call_ids("only_xx_rot", ONLY_XX))
 def test_only_xx_rot(acc, coord, expected):
     assert acc.only_xx_rot(*coord) is expected
 
@@ -76,34 +77,6 @@ def test_only_xx_rot_converts_unused_a(acc):
 
 
 # Coordinates on and around every face of the chamber, within and just outside the tolerance.
-FACES = [0.0, -0.0, 0.5, 0.25, 1e-08, -1e-08, 5e-09, 0.3, 0.2, 0.1]
-jitter = st.one_of(st.just(0.0), st.floats(-3e-08, 3e-08), st.sampled_from(
-    [1e-08, -1e-08, 9.9e-09, -9.9e-09, 1.01e-08, 5e-09]))
-anything = st.floats(allow_nan=True, allow_infinity=True)
-
-
-@st.composite
-def weyl_coords(draw):
-    a = draw(st.one_of(st.sampled_from(FACES), st.floats(-0.1, 0.6), anything)) + draw(jitter)
-    if not math.isfinite(a):
-        return a, draw(anything), draw(anything)
-    b = draw(st.one_of(st.just(a), st.floats(-0.1, 0.6), st.sampled_from(FACES))) + draw(jitter)
-    c = draw(st.one_of(st.just(b), st.just(-b), st.floats(-0.6, 0.6), anything)) + draw(jitter)
-    return a, b, c
-
-
-def check_against_model(call, model_call, *args):
-    try:
-        want = model_call(*args)
-    except model.Fault as fault:
-        with pytest.raises(BaseException) as info:
-            call(*args)
-        assert type(info.value).__name__ == "PanicException"
-        assert str(info.value) == str(fault)
-        return
-    assert model.same(call(*args), want)
-
-
 @given(weyl_coords())
 def test_weyl_against_model(acc, coord):
     assert acc.check_weyl_coord(*coord) is model.check_weyl_coord(*coord)

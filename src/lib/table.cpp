@@ -1,4 +1,4 @@
-// The sixteen module functions, each declared once, in registration order.
+// The module functions, each declared once, in registration order.
 #include "lib/table.hpp"
 
 #include "compare/fuzzy.hpp"

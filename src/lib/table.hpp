@@ -1,4 +1,4 @@
-// The function table: the sixteen module functions in registration order.
+// The function table: the module functions in registration order.
 #pragma once
 
 #include <span>
