@@ -378,9 +378,14 @@ def test_a_resumed_panic_is_printed_when_the_traceback_module_cannot(route, tmp_
     if module is not None:
         (tmp_path / "traceback.py").write_text(module)
     proc = child(setup + "\n" + PRINTED, cwd=tmp_path)
+    def panic(text):
+        # Debug builds first report the traceback module's own failure, from where each printer
+        # was called: the printed exception is what follows its last traceback header.
+        return "Traceback (most recent" + text.split("Traceback (most recent")[-1]
+
     cases = proc.stderr.split(RESUME_BANNER)[1:]
     assert cases, proc.stderr
     for case in cases:
         printed, rest = case.split("@@\n", 1)
-        assert printed == rest.split("##\n", 1)[0], case
+        assert panic(printed) == panic(rest.split("##\n", 1)[0]), case
         assert "pyo3_runtime.PanicException: deep\n" in printed, case

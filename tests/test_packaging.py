@@ -194,6 +194,27 @@ def readme_block(marker, doc="README.md"):
 
 
 @pytest.mark.source_tree
+def test_readme_reference_examples_hold():
+    # The Example column of the API reference, a row a function: `call` is `value`, exactly
+    # (type, sign and repr), or the identity for the unitary.
+    import re
+
+    with open(os.path.join(ROOT, "README.md")) as f:
+        rows = re.findall(r"^\| `(\w+)\(.*\| `(\w+\([^`]*\))` is (?:`([^`]*)`|(the identity)) \|$",
+                          f.read(), re.M)
+    assert sorted(name for name, _, _, _ in rows) == sorted(_accel.__all__)
+    for name, call, value, identity in rows:
+        assert call.startswith(name + "(")
+        got = eval(call, vars(_accel))
+        if identity:
+            np = pytest.importorskip("numpy")
+            assert (got == np.eye(4)).all(), call
+        else:
+            want = eval(value)
+            assert (type(got), repr(got)) == (type(want), repr(want)), call
+
+
+@pytest.mark.source_tree
 def test_readme_usage_example_runs_as_shown():
     proc = run(sys.executable, "-c", readme_block("usage"))
     assert proc.returncode == 0, proc.stderr
