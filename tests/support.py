@@ -292,8 +292,16 @@ def reentrant(v):
 
 
 # Long-lived, non-immortal arguments whose reference counts must not drift.
+class BadFloat:
+    """Its __float__ raises a new ValueError each time: an instance raised again and again would
+    grow its traceback, and the references that holds, call by call."""
+
+    def __float__(self):
+        raise ValueError("no")
+
+
 F = Floaty(0.25)
-BAD = Floaty(ValueError("no"))
+BAD = BadFloat()
 A_LIST, B_LIST = [1], [2]
 KEYS = (abs, boom, reentrant)
 OWNERS = (type(acc.canonical_unitary(0, 0, 0).base),) if HAS_NUMPY else ()
