@@ -99,6 +99,20 @@ def path_ids(paths):
 WEYL = model.WEYL_MESSAGE
 RESUME_BANNER = ("--- PyO3 is resuming a panic after fetching a PanicException from Python. ---\n"
                  "Python stack trace below:\n")
+# For child code: fill(fd) writes to fd until the pipe behind it is full, leaving it in the mode
+# it was in (the stalled readers that the fault reports must wait for).
+FILL_PIPE = """
+import os
+def fill(fd):
+    blocking = os.get_blocking(fd)
+    os.set_blocking(fd, False)
+    try:
+        while True:
+            os.write(fd, b"x" * 4096)
+    except BlockingIOError:
+        pass
+    os.set_blocking(fd, blocking)
+"""
 # For child code: binds P to the PanicException class, which only a fault reaches.
 PANIC_PRELUDE = "try: _accel.mirror_weyl_coord(1, 0, 0)\nexcept BaseException as e: P = type(e)\n"
 

@@ -6,8 +6,8 @@ import sys
 
 import pytest
 
-from support import (FREE_THREADED, TIMEOUT_FACTOR, WEYL, needs_numpy, needs_timer_signals,
-                     run_child)
+from support import (FILL_PIPE, FREE_THREADED, TIMEOUT_FACTOR, WEYL, needs_numpy,
+                     needs_timer_signals, run_child)
 
 # In no subset of the suite that a CI leg runs apart (conftest.MARKERS): the whole-suite
 # legs only.
@@ -202,16 +202,10 @@ def test_first_fault_near_the_recursion_limit_raises(faulting):
 # Standard error is a pipe that nobody drains yet: the report waits for it as os.write would,
 # interruptible by a signal handler that raises (the call ends with its exception, an interrupt
 # as itself), and arrives whole once a reader drains the pipe.
-FULL_PIPE = """
+FULL_PIPE = FILL_PIPE + """
 import os, signal, threading, _accel
 r, w = os.pipe()
-os.set_blocking(w, False)
-try:
-    while True:
-        os.write(w, b"x" * 65536)
-except BlockingIOError:
-    pass
-os.set_blocking(w, True)
+fill(w)
 saved = os.dup(2)
 os.dup2(w, 2)
 class Alarm(Exception):
@@ -256,17 +250,8 @@ def test_fault_report_on_a_full_pipe_waits_and_stays_interruptible():
 # bytes of os.write do. The child fills the pipe first; this process reads it only a second
 # after the child's report has begun to wait. Standard error may also be non-blocking meanwhile, set by the process itself or by
 # asyncio's pipe transport (a flag that others sharing the file description see too).
-STALLED = """
+STALLED = FILL_PIPE + """
 import asyncio, os, signal, time, _accel
-def fill():
-    blocking = os.get_blocking(2)
-    os.set_blocking(2, False)
-    try:
-        while True:
-            os.write(2, b"x" * 4096)
-    except BlockingIOError:
-        pass
-    os.set_blocking(2, blocking)
 def fault():
     print("waiting", flush=True)
     try:
@@ -285,14 +270,14 @@ if WAY == "asyncio":
     async def main():
         transport, _ = await asyncio.get_running_loop().connect_write_pipe(
             asyncio.Protocol, open(2, "wb", closefd=False))
-        fill()
+        fill(2)
         fault()
         transport.close()
     asyncio.run(main())
 else:
     if WAY == "nonblocking":
         os.set_blocking(2, False)
-    fill()
+    fill(2)
     fault()
 signal.setitimer(signal.ITIMER_REAL, 0)
 """

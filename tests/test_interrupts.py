@@ -4,8 +4,8 @@ stay interrupts, and printing that calls no hook. Each case runs in a child proc
 
 import pytest
 
-from support import (EMULATED, FREE_THREADED, RESUME_BANNER, needs_numpy, needs_timer_signals,
-                     run_child)
+from support import (EMULATED, FILL_PIPE, FREE_THREADED, RESUME_BANNER, needs_numpy,
+                     needs_timer_signals, run_child)
 
 # In no subset of the suite that a CI leg runs apart (conftest.MARKERS): the whole-suite
 # legs only.
@@ -25,7 +25,7 @@ def outcome(call):
 
 
 def child(code, timeout=60, cwd=None):
-    return run_child(code, timeout=timeout, prelude=PRELUDE, cwd=cwd)
+    return run_child(code, timeout=timeout, prelude=PRELUDE + FILL_PIPE, cwd=cwd)
 
 
 # Notebook kernels and log capturers point fd 2 at a pipe that a thread of the same process
@@ -42,12 +42,7 @@ def test_faults_with_stderr_on_a_pipe_drained_in_process(call):
         saved = os.dup(2)
         r, w = os.pipe(); os.dup2(w, 2)
         sys.stderr = open(2, "w", closefd=False)
-        os.set_blocking(w, False)
-        try:
-            while True: os.write(w, b"x" * 4096)
-        except BlockingIOError:
-            pass
-        os.set_blocking(w, True)
+        fill(w)
         def reader():
             while True:
                 os.read(r, 4096); [[] for _ in range(50)]; time.sleep(.0005)
