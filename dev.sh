@@ -10,9 +10,9 @@
 #                                 fails with a reproducer's path on any finding
 #   ./dev.sh fuzz 0 FILE          replays one input, with everything it writes shown
 #   ./dev.sh wheels [X.Y...]      manylinux x86-64 wheels into wheelhouse/ (default: 3.12, 3.13,
-#                                 3.13t, 3.14, 3.15, and the cp313 musllinux wheels for x86-64
-#                                 and aarch64; root, for the sid chroot of 3.14 and 3.15 and the
-#                                 musl interpreter, see tools/musl.sh)
+#                                 3.13t, 3.14, 3.15, and the musllinux wheels of tools/musl.sh
+#                                 for x86-64 and aarch64; root, for the sid chroot and the musl
+#                                 interpreter)
 #   ./dev.sh arm64 wheels|test    manylinux aarch64 wheels, and their suites under emulation
 #                                 (root; see tools/arm64.sh)
 #   ./dev.sh release              every wheel and the sdist into dist/, checked, with SHA256SUMS
@@ -49,7 +49,7 @@ case "${1:-}" in
     shift
     need_root "./dev.sh wheels"
     tools/wheels.sh "$@"
-    # Without versions, the cp313 musllinux wheels too.
+    # Without versions, the musllinux wheels of tools/matrix.py too.
     [ $# -gt 0 ] || tools/musl.sh wheels
     exit ;;
   arm64) shift; need_root "./dev.sh arm64"; exec tools/arm64.sh "$@" ;;

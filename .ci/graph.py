@@ -21,16 +21,24 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import matrix  # noqa: E402
 
-# What a suite leg of the matrix runs with beyond the default: NumPy 1.26 on the oldest
-# interpreter; the packaging checks, the only run of the stub and typing checks and the large
-# Hypothesis profile on 3.13.
-HOST_NUMPY = {"3.12": "numpy==1.26.4"}
-HOST_SUITE_ENV = {"3.13": "ACCEL_PACKAGING=1 ACCEL_TYPE_CHECKS=1 ACCEL_DIST=$PWD/build/ci/dist "
-                          "HYPOTHESIS_PROFILE=ci"}
+# What the host's suite legs run with beyond the default: the oldest interpreter has the oldest
+# NumPy that the package supports; the newest has the packaging checks (on its wheel and the
+# sdist), the only run of the stub and typing checks and the large Hypothesis profile.
+OLDEST_NUMPY = "numpy==1.26.4"
+NEWEST_ENV = "ACCEL_PACKAGING=1 ACCEL_TYPE_CHECKS=1 ACCEL_DIST=$PWD/build/ci/dist HYPOTHESIS_PROFILE=ci"
 
 
 def pythons(**filters):
     return matrix.unique(r["python"] for r in matrix.select(**filters))
+
+
+def host_pythons():
+    """The x86-64 interpreters of this machine whose wheels ship: those with the GIL, oldest
+    first, and the free-threaded ones."""
+    here = pythons(platform="manylinux-x86_64", source="pyenv,freethreaded", wheel="ship")
+    host = sorted((v for v in here if not v.endswith("t")),
+                  key=lambda v: tuple(int(n) for n in v.split(".")))
+    return host, [v for v in here if v.endswith("t")]
 
 
 def tsan_interpreter_built():
@@ -46,25 +54,24 @@ def legs():
         out.append((lane, name, list(needs), command))
 
     x86 = dict(platform="manylinux-x86_64")
-    here = pythons(**x86, source="pyenv,freethreaded", wheel="ship")
-    host = [v for v in here if not v.endswith("t")]
-    free = [v for v in here if v.endswith("t")]
+    host, free = host_pythons()
+    oldest, newest = host[0], host[-1]
 
     leg("host", "wheels-x86_64-host", f"host_wheels {' '.join(host)}")
     # Each interpreter's venv and suite in a lane of its own, once the wheels are there.
     for v in host:
-        leg(f"host-{v}", f"venv-{v}", f"host_venv {v} '{HOST_NUMPY.get(v, 'numpy>=2')}'",
-            ["wheels-x86_64-host"])
-        leg(f"host-{v}", f"cpython-{v}-wheel",
-            f"{HOST_SUITE_ENV.get(v, '')} host_suite {v}".lstrip(), [f"venv-{v}"])
+        numpy = OLDEST_NUMPY if v == oldest else "numpy>=2"
+        leg(f"host-{v}", f"venv-{v}", f"host_venv {v} '{numpy}'", ["wheels-x86_64-host"])
+        env = NEWEST_ENV + " " if v == newest else ""
+        leg(f"host-{v}", f"cpython-{v}-wheel", f"{env}host_suite {v}", [f"venv-{v}"])
     leg("format", "format", "format_check")
     # What a packager runs: the sdist installed with its test extra, and a copy of tests/.
-    leg("packager", "packager", "packager", ["wheels-x86_64-host"])
-    # The instrumented builds of ./dev.sh on 3.12, each in its own build tree and venv;
-    # LeakSanitizer's leg uses ASan's.
-    leg("coverage", "coverage", "gcov_gate")
-    leg("sanitizers", "asan-ubsan", "sanitizers")
-    leg("sanitizers", "lsan", "lsan_check")
+    leg("packager", "packager", f"packager {newest}", ["wheels-x86_64-host"])
+    # The instrumented builds of ./dev.sh on the oldest interpreter, each in its own build tree
+    # and venv; LeakSanitizer's leg uses ASan's.
+    leg("coverage", "coverage", f"gcov_gate {oldest}")
+    leg("sanitizers", "asan-ubsan", f"sanitizers {oldest}")
+    leg("sanitizers", "lsan", f"lsan_check {oldest}")
 
     # The chroot's legs run side by side once its first leg holds its /proc for the run; each
     # suite has a venv of its own in it, and the debug build does not wait for the wheels.
@@ -75,13 +82,13 @@ def legs():
         leg(f"chroot-{v}", f"cpython-{v}-wheel", f"chroot_suite {v}", ["wheels-x86_64-chroot"])
     for v in pythons(**x86, source="sid-chroot", wheel="-", tests="full"):
         leg(f"chroot-{v}", f"cpython-{v}", f"chroot_dev_suite {v}", ["sid-chroot"])
-    leg("memcheck", "valgrind", "memcheck", ["venv-3.12"])
+    leg("memcheck", "valgrind", f"memcheck {oldest}", [f"venv-{oldest}"])
 
-    # CPython 3.13t's locks spin on sched_yield before they sleep, even on a lock that its own
+    # The free-threaded CPython's locks spin on sched_yield before they sleep, even on a lock that its own
     # thread holds (a buffered file's close takes its lock twice). While the other legs keep the
     # cores busy, each yield waits for their time slices: `python3.13t -c pass` took 8 s beside six
     # busy processes, pip and `import numpy` minutes. At niceness -15 a yield returns at once
-    # (0.03 s), so the legs that run 3.13t take that.
+    # (0.03 s), so the legs that run it take that.
     ft = "NICE=-15 "
     # The ThreadSanitizer interpreter, when it is still to be built, is built after the suite,
     # whose children import NumPy: not beside a compile that takes the cores for 20 minutes.
@@ -94,20 +101,24 @@ def legs():
             [f"wheels-x86_64-cp{v.replace('.', '')}"])
         leg("freethreaded", f"cpython-{v}-wheel", f"{ft}host_suite {v} --durations=10",
             [f"venv-{v}"])
-    leg(tsan_lane, "thread-sanitizer", f"{ft}tsan_check", ["freethreaded-interpreter"])
+    for v in free:
+        leg(tsan_lane, "thread-sanitizer", f"{ft}tsan_check {v}", ["freethreaded-interpreter"])
 
     arm = dict(platform="manylinux-aarch64")
     leg("arm64", "arm64-tree", "tools/arm64.sh ensure")
     leg("arm64", "wheels-aarch64", f"tools/arm64.sh wheels {' '.join(pythons(**arm))}",
         ["arm64-tree"])
     # Each version's suite in a lane of its own (.ci/run holds the emulation for the whole run);
-    # the differential fills the 3.13 suite's venv, so it runs after that suite, in its lane.
+    # the differential compares with the newest interpreter that both have, and fills the
+    # emulated suite's venv of that version, so it runs after that suite, in its lane.
     for tests in ("full", "conformance"):
         for v in pythons(**arm, tests=tests):
             marker = " -m conformance" if tests == "conformance" else ""
             leg(f"arm64-{v}", f"aarch64-cpython-{v}", f"arm64_suite {v}{marker}",
                 ["wheels-aarch64"])
-    leg("arm64-3.13", "aarch64-differential", "arm64_differential", ["wheels-aarch64", "venv-3.13"])
+    both = [v for v in host if v in pythons(**arm)][-1]
+    leg(f"arm64-{both}", "aarch64-differential", f"arm64_differential {both}",
+        ["wheels-aarch64", f"venv-{both}"])
 
     # The musl interpreters, then their wheels, which the suites wait for. Each musl suite has a
     # site of its own, and the aarch64 one runs under emulation. The cross checks have a lane of
@@ -134,19 +145,22 @@ def legs():
             for lane, name, needs, command in out]
 
 
-# The legs that head the longest chains of processor time (a warm run's figures: the debug
-# build's suite 145 s, ASan then LeakSanitizer 190, the host's wheels then the 3.13 suite 170,
-# the aarch64 wheels then their suites under emulation 250, ThreadSanitizer 110): make starts
-# what it can in the order of `all`, so when ACCEL_CI_JOBS caps its job slots below the lanes,
-# these take the first and the short legs fill in after.
-FIRST = ("cpython-3.14d", "lsan", "cpython-3.13-wheel", "aarch64-differential", "thread-sanitizer",
-         "cross-builds", "fuzz")
+def first():
+    """The legs that head the longest chains of processor time (a warm run's figures: the debug
+    build's suite 145 s, ASan then LeakSanitizer 190, the host's wheels then the newest host
+    interpreter's suite 170, the aarch64 wheels then their suites under emulation 250,
+    ThreadSanitizer 110): make starts what it can in the order of `all`, so when ACCEL_CI_JOBS
+    caps its job slots below the lanes, these take the first and the short legs fill in after."""
+    debug = pythons(platform="manylinux-x86_64", source="sid-chroot", wheel="-", tests="full")
+    return ([f"cpython-{v}" for v in debug] + ["lsan", f"cpython-{host_pythons()[0][-1]}-wheel",
+            "aarch64-differential", "thread-sanitizer", "cross-builds", "fuzz"])
 
 
 def makefile(graph):
     """Each leg a target: its needs, and the leg before it in its lane, as prerequisites."""
     names = [name for _, name, _, _ in graph]
-    order = [n for n in FIRST if n in names] + [n for n in names if n not in FIRST]
+    heads = first()
+    order = [n for n in heads if n in names] + [n for n in names if n not in heads]
     lines = [".PHONY: all " + " ".join(names), "all: " + " ".join(order)]
     last = {}
     for lane, name, needs, command in graph:

@@ -209,4 +209,22 @@ def test_hand_kept_places_name_every_interpreter_of_the_matrix(matrix):
     }
     missing = [f"{place}: {want}" for place, (wants, body) in places.items() for want in wants
                if want not in body]
-    assert missing == []
+    assert missing == [], "to add: " + "; ".join(missing)
+
+
+def test_the_tools_name_no_interpreter_version_of_their_own(matrix):
+    # The tools that build, test and release take every interpreter from tools/matrix.py (or
+    # from an argument that .ci/graph.py derives from it): a version written into their code
+    # would stay behind when a row changes.
+    tools = ["tools/musl.sh", "tools/freethreaded.sh", "tools/cross.sh", "tools/arm64.sh",
+             "tools/sid-chroot.sh", "tools/wheels.sh", "tools/release.sh", ".ci/run",
+             ".ci/graph.py"]
+    version = re.compile(r"(?<![\w.])3\.1\d(?!\d)|\b(?:cp|python)3\d\d\b")
+    found = []
+    for path in tools:
+        with open(os.path.join(ROOT, path)) as f:
+            for number, line in enumerate(f, 1):
+                code = line.split(" # ")[0]
+                if not code.lstrip().startswith("#") and version.search(code):
+                    found.append(f"{path}:{number}: {line.strip()}")
+    assert found == [], "take these from tools/matrix.py:\n" + "\n".join(found)

@@ -4,7 +4,7 @@
 #                                         with the manylinux-aarch64 CPythons of tools/matrix.py
 #                                         (first time: about 10 min)
 #   tools/arm64.sh wheels [X.Y...]        cross-built wheels into wheelhouse/ (default: those of
-#                                         the matrix; sid has no arm64 CPython 3.12 to test one)
+#                                         the matrix, whose rows say which CPythons sid has)
 #   tools/arm64.sh test X.Y [ARGS]        installs that wheel into a venv of the arm64 interpreter
 #                                         and runs pytest under emulation (ARGS go to pytest)
 #   tools/arm64.sh emulate CMD...         runs CMD with aarch64 programs emulated, its children
@@ -14,8 +14,8 @@
 #                                         commands inside then neither add nor remove it, and
 #                                         can run side by side)
 #   tools/arm64.sh differential X86PY     the same random inputs through the aarch64 module
-#                                         (arm64 CPython 3.13) and the x86-64 one that X86PY
-#                                         imports, compared bit for bit
+#                                         (on arm64 CPython of X86PY's version) and the x86-64
+#                                         one that X86PY imports, compared bit for bit
 # Emulation of child processes needs binfmt_misc: an entry for aarch64 is registered for the
 # command's time only, unless one is there already. ACCEL_ARM64_ROOT (tools/common.sh) is where
 # the tree lives, outside any clone.
@@ -181,13 +181,13 @@ test_wheel() {  # X.Y [pytest args]
 }
 
 differential() {  # X86PY: compares the x86-64 module X86PY imports with the aarch64 one
-  local x86=$1 venv=$work/test-venv-3.13 seed=${ACCEL_DIFF_SEED:-20261208}
-  local count=${ACCEL_DIFF_COUNT:-100000}
+  local x86=$1 seed=${ACCEL_DIFF_SEED:-20261208} count=${ACCEL_DIFF_COUNT:-100000} v venv whl
+  v=$(python_tag "$x86")
+  venv=$work/test-venv-$v
   ensure
-  local whl
-  whl=$(wheel_for 3.13 aarch64) || { say "no aarch64 wheel for CPython 3.13: run wheels first"; exit 2; }
-  venv_with 3.13 "$venv" numpy
-  venv_with 3.13 "$venv" --no-deps --force-reinstall "$whl"
+  whl=$(wheel_for "$v" aarch64) || { say "no aarch64 wheel for CPython $v: run wheels first"; exit 2; }
+  venv_with "$v" "$venv" numpy
+  venv_with "$v" "$venv" --no-deps --force-reinstall "$whl"
   mkdir -p "$work"
   say "differential: $count inputs per function, seed $seed, x86-64 ($x86)"
   # Faults write their reports to standard error: kept apart, they are not the result.

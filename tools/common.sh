@@ -7,15 +7,15 @@ MANYLINUX_GLIBC=2.17
 MANYLINUX_GLIBCXX=3.4.19
 MANYLINUX_CXXABI=1.3.7
 
-# The Debian sid trees that provide what this machine lacks, kept outside any clone: CPython
-# 3.14, 3.15 and the 3.14 debug build (x86-64), and arm64 CPython 3.13 to 3.15.
+# The Debian sid trees that provide what this machine lacks, kept outside any clone: the
+# interpreters that tools/matrix.py takes from sid-chroot (x86-64) and arm64-tree.
 ACCEL_SID_ROOT=${ACCEL_SID_ROOT:-/var/cache/accel-sid/root}
 ACCEL_ARM64_ROOT=${ACCEL_ARM64_ROOT:-/var/cache/accel-arm64/root}
-# Free-threaded CPython 3.13t and its ThreadSanitizer twin (tools/freethreaded.sh).
+# The matrix's free-threaded CPython and its ThreadSanitizer twin (tools/freethreaded.sh).
 ACCEL_FT_ROOT=${ACCEL_FT_ROOT:-/var/cache/accel-ft}
-# zig, lief and CPython 3.13's headers for the cross checks (tools/cross.sh).
+# zig, lief and the cross checks' CPython headers (tools/cross.sh).
 ACCEL_CROSS_ROOT=${ACCEL_CROSS_ROOT:-/var/cache/accel-cross}
-# CPython 3.13 on musl, with sid's musl and its sysroot (tools/musl.sh).
+# The matrix's CPython on musl, with sid's musl and its sysroot (tools/musl.sh).
 ACCEL_MUSL_ROOT=${ACCEL_MUSL_ROOT:-/var/cache/accel-musl}
 
 # compiler_cache: every CMake build of this shell and its children compiles through ccache, when
@@ -39,6 +39,22 @@ matrix() {
   py=$(command -v python3 2>/dev/null) || py=$(find_python)
   "$py" tools/matrix.py "$@"
 }
+
+# matrix_python SOURCE: the one interpreter (X.Y or X.Yt) that tools/matrix.py takes from SOURCE
+# (musl, freethreaded, cross): each of those tools builds exactly one, and says so when the
+# matrix names none or several.
+matrix_python() {
+  local found
+  mapfile -t found < <(matrix pythons --source "$1")
+  if [ "${#found[@]}" != 1 ]; then
+    echo "tools/matrix.py names ${#found[@]} interpreters of source $1 (${found[*]}); its tool builds one" >&2
+    return 2
+  fi
+  echo "${found[0]}"
+}
+
+# python_nodot X.Y[t]: XY[t], as wheel tags and Windows' DLL names spell it.
+python_nodot() { echo "${1/./}"; }
 
 # python_problem PYTHON: prints why PYTHON cannot run the module, or nothing when it can: a
 # CPython 3.12 or newer, with the GIL or (from 3.13) free-threaded.
@@ -65,7 +81,7 @@ usable_python() { [ -z "$(python_problem "$1")" ]; }
 # find_python [X.Y|X.Yt]: prints a usable interpreter's path; X.Yt asks for a free-threaded one.
 # Without a version: $PYTHON if set (a path, a command or a version), else the first of
 # python3.12, python3.13 and python3 on PATH, else the oldest usable pyenv version. With one:
-# pythonX.Y on PATH, else pyenv's newest X.Y; a free-threaded 3.13t also from
+# pythonX.Y on PATH, else pyenv's newest X.Y; a free-threaded X.Yt also from
 # tools/freethreaded.sh. pyenv's shims are never run (one that names a version that is not
 # active fails slowly and says nothing useful): its versions are looked up directly.
 find_python() {
@@ -92,10 +108,10 @@ find_python() {
     case "$c" in "$root"/shims/*) continue ;; esac
     if usable_python "$c"; then echo "$c"; return; fi
   done
-  if [ "$want" = 3.13t ]; then
-    c=$ACCEL_FT_ROOT/3.13t/bin/python3.13t
+  if [[ "$want" == *t ]]; then
+    c=$ACCEL_FT_ROOT/$want/bin/python$want
     if [ -x "$c" ]; then echo "$c"; return; fi
-    echo "no free-threaded CPython 3.13 found: run tools/freethreaded.sh ensure" >&2
+    echo "no free-threaded CPython ${want%t} found: run tools/freethreaded.sh ensure" >&2
     return 2
   fi
   local pattern='^3\.(1[2-9]|[2-9][0-9])(\.[0-9]+)?$' order=(sort -V)
@@ -133,7 +149,7 @@ with open("pyproject.toml", "rb") as f:
 }
 
 # wheel_for X.Y[t] ARCH [LIBC]: the wheel of that CPython, architecture and C library (manylinux,
-# the default, or musllinux) in wheelhouse/ (3.13t is the free-threaded cp313-cp313t); fails
+# the default, or musllinux) in wheelhouse/ (X.Yt is the free-threaded cpXY-cpXYt); fails
 # when there is none.
 wheel_for() {
   local v=${1%t} abi=${1/./}

@@ -8,16 +8,18 @@
 #   tools/cross.sh            every target, one line each
 #   tools/cross.sh TARGET     one (the cross platforms of tools/matrix.py: x86_64-macos,
 #                             aarch64-windows, x86_64-linux-musl...)
-# Python's headers are CPython 3.13's, from the python3.13 source package that
-# tools/freethreaded.sh fetches. Windows gets that package's own pyconfig.h (PC/) and an import
-# library of python313.dll made from the headers' declarations; macOS and musl get the pyconfig.h
-# of this machine's CPython 3.13, a stand-in (docs/development.md says why). These builds are
-# checks, never products: ./dev.sh release does not ship them.
+# Python's headers are those of the matrix's cross interpreter X.Y, from the pythonX.Y source
+# package that tools/freethreaded.sh fetches. Windows gets that package's own pyconfig.h (PC/)
+# and an import library of pythonXY.dll made from the headers' declarations; macOS and musl get
+# the pyconfig.h of this machine's CPython X.Y, a stand-in (docs/development.md says why). These
+# builds are checks, never products: ./dev.sh release does not ship them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
 ZIG_VERSION=$(pinned ziglang)
 mapfile -t TARGETS < <(matrix platforms --source cross)
+v=$(matrix_python cross)
+dll=python$(python_nodot "$v").dll
 work=build/cross
 # zig and the headers live outside any clone: zig caches what it builds for a target (its C and
 # C++ runtimes) by its own path, so a fixed path lets every clone reuse them.
@@ -41,23 +43,23 @@ tools_venv() {
   echo "$venv"
 }
 
-# CPython 3.13's headers, with the two pyconfig.h; the import libraries of python313.dll.
+# CPython X.Y's headers, with the two pyconfig.h; the import libraries of its DLL.
 headers() {
-  local dest=$cache/python3.13 tarball host
+  local dest=$cache/python$v tarball host
   [ ! -e "$dest/.ready" ] || return 0
-  tarball=$(tools/freethreaded.sh source)
+  tarball=$(tools/freethreaded.sh source "$v")
   rm -rf "$dest" && mkdir -p "$dest/src"
   tar -xf "$tarball" -C "$dest/src" --strip-components=1 --wildcards '*/Include' '*/PC/pyconfig.h.in'
-  host=$("$(find_python 3.13)" -c 'import sysconfig; print(sysconfig.get_config_h_filename())')
+  host=$("$(find_python "$v")" -c 'import sysconfig; print(sysconfig.get_config_h_filename())')
   mkdir -p "$dest/posix" "$dest/windows"
   cp -r "$dest/src/Include/." "$dest/posix/" && cp "$host" "$dest/posix/pyconfig.h"
   cp -r "$dest/src/Include/." "$dest/windows/" && cp "$dest/src/PC/pyconfig.h.in" "$dest/windows/pyconfig.h"
-  "$venv/bin/python" tools/cross_check.py def "$dest/windows" python313.dll "$dest/python313.def" >/dev/null
+  "$venv/bin/python" tools/cross_check.py def "$dest/windows" "$dll" "$dest/${dll%.dll}.def" >/dev/null
   mkdir -p "$dest/x86_64" "$dest/aarch64"
-  "$venv/bin/python" -m ziglang dlltool -m i386:x86-64 -d "$dest/python313.def" \
-    -l "$dest/x86_64/python313.lib"
-  "$venv/bin/python" -m ziglang dlltool -m arm64 -d "$dest/python313.def" \
-    -l "$dest/aarch64/python313.lib"
+  "$venv/bin/python" -m ziglang dlltool -m i386:x86-64 -d "$dest/${dll%.dll}.def" \
+    -l "$dest/x86_64/${dll%.dll}.lib"
+  "$venv/bin/python" -m ziglang dlltool -m arm64 -d "$dest/${dll%.dll}.def" \
+    -l "$dest/aarch64/${dll%.dll}.lib"
   touch "$dest/.ready"
 }
 
@@ -75,10 +77,10 @@ configure_and_build() {
 build_one() {
   local target=$1 dir=$work/$1 system include artifact opts=()
   system=$(echo "$target" | cut -d- -f2)
-  include=$cache/python3.13/posix
+  include=$cache/python$v/posix
   if [ "$system" = windows ]; then
-    include=$cache/python3.13/windows
-    opts=(-DPython_LIBRARY="$cache/python3.13/${target%%-*}/python313.lib")
+    include=$cache/python$v/windows
+    opts=(-DPython_LIBRARY="$cache/python$v/${target%%-*}/${dll%.dll}.lib")
   fi
   rm -rf "$dir"
   logged "$dir.log" configure_and_build "$target" "$dir" -DPython_INCLUDE_DIR="$include" \

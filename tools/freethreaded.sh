@@ -1,27 +1,29 @@
 #!/usr/bin/env bash
-# Free-threaded CPython 3.13 (3.13t), built from Debian's python3.13 source package and kept
-# outside any clone, as the chroots are.
+# The free-threaded CPython of tools/matrix.py (X.Yt), built from Debian's pythonX.Y source
+# package and kept outside any clone, as the chroots are.
 #   tools/freethreaded.sh ensure [tsan]  build the interpreter if missing (4 to 7 minutes on 2
 #                                        cores; with tsan, a second one configured
 #                                        --with-thread-sanitizer: 8 to 20 minutes)
 #   tools/freethreaded.sh path [tsan]    print the interpreter's path (fails if it is not built)
-#   tools/freethreaded.sh source         print the path of the python3.13 source tarball (fetched
-#                                        once; tools/cross.sh reads its headers)
+#   tools/freethreaded.sh source [X.Y]   print the path of the pythonX.Y source tarball (fetched
+#                                        once; by default this interpreter's; tools/musl.sh
+#                                        builds from it, tools/cross.sh reads its headers)
 #   tools/freethreaded.sh venv [tsan]    print a venv of it, kept beside it, with what the threaded
 #                                        tests need (NumPy, pytest, Hypothesis); made once (pip
 #                                        under ThreadSanitizer takes minutes)
 # Only the upstream tarball of the source package is used (Debian's patches assume Debian's
-# layout). It comes from forky or, failing that, trixie: Debian serves no source package of
-# sid's 3.13 or of 3.14 and 3.15.
+# layout). It comes from forky or, failing that, trixie: Debian's package lists name sid's
+# sources of newer versions, but serves none of their files.
 # ACCEL_FT_ROOT (tools/common.sh) is where they live.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
 root=$ACCEL_FT_ROOT
 suites=(forky trixie)
+ft=$(matrix_python freethreaded)
 say() { echo "freethreaded: $*" >&2; }
 
-prefix() { if [ "${1:-}" = tsan ]; then echo "$root/3.13t-tsan"; else echo "$root/3.13t"; fi; }
+prefix() { if [ "${1:-}" = tsan ]; then echo "$root/$ft-tsan"; else echo "$root/$ft"; fi; }
 
 mirror() {
   local m
@@ -30,29 +32,30 @@ mirror() {
   echo "${m:-http://deb.debian.org/debian}"
 }
 
-# Downloads the source package into $root/src with an apt state of its own; prints the tarball.
+# fetch X.Y: downloads that source package into $root/src with an apt state of its own; prints
+# the tarball.
 fetch() {
-  local state=$root/apt suite tarball
+  local v=$1 state=$root/apt suite tarball
   # CI's streams may ask at once (the cross checks read its headers): one fetches, the other waits.
   mkdir -p "$root"
   exec 8>"$root/fetch.lock"
   flock 8
-  tarball=$(ls "$root"/src/python3.13_*.orig.tar.xz 2>/dev/null | head -1) || true
+  tarball=$(ls "$root"/src/python"$v"_*.orig.tar.xz 2>/dev/null | head -1) || true
   if [ -n "$tarball" ]; then echo "$tarball"; return; fi
   mkdir -p "$state/lists/partial" "$root/src"
   for suite in "${suites[@]}"; do
-    say "fetching the python3.13 source package from Debian $suite"
+    say "fetching the python$v source package from Debian $suite"
     echo "deb-src $(mirror) $suite main" >"$state/sources.list"
     local opts=(-o "Dir::Etc::SourceList=$state/sources.list" -o Dir::Etc::SourceParts=/nonexistent
       -o "Dir::State::Lists=$state/lists" -o Acquire::Check-Valid-Until=false)
     if apt-get "${opts[@]}" update -qq >/dev/null 2>&1 &&
-      (cd "$root/src" && apt-get "${opts[@]}" source --download-only -qq python3.13 >/dev/null 2>&1); then
-      ls "$root"/src/python3.13_*.orig.tar.xz | head -1
+      (cd "$root/src" && apt-get "${opts[@]}" source --download-only -qq "python$v" >/dev/null 2>&1); then
+      ls "$root"/src/python"$v"_*.orig.tar.xz | head -1
       return
     fi
     say "Debian $suite did not serve it"
   done
-  say "no python3.13 source package could be fetched"
+  say "no python$v source package could be fetched"
   return 1
 }
 
@@ -60,9 +63,9 @@ fetch() {
 ensure() {
   local kind=${1:-} dest build tarball log flags=(--disable-gil --without-ensurepip)
   dest=$(prefix "$kind")
-  if [ -x "$dest/bin/python3.13t" ]; then return; fi
+  if [ -x "$dest/bin/python$ft" ]; then return; fi
   [ "$kind" != tsan ] || flags+=(--with-thread-sanitizer)
-  tarball=$(fetch)
+  tarball=$(fetch "${ft%t}")
   build=$root/build-${kind:-plain}
   log=$root/build-${kind:-plain}.log
   rm -rf "$build" "$dest"
@@ -73,16 +76,16 @@ ensure() {
   local start=$SECONDS
   logged "$log" make_cpython "$build" --prefix="$dest" "${flags[@]}"
   # Its venvs get pip from the ensurepip wheel that the tarball bundles.
-  "$dest/bin/python3.13t" -c 'import sys; sys.exit(sys._is_gil_enabled())'
+  "$dest/bin/python$ft" -c 'import sys; sys.exit(sys._is_gil_enabled())'
   rm -rf "$build"
-  say "built in $((SECONDS - start)) s: $dest/bin/python3.13t"
+  say "built in $((SECONDS - start)) s: $dest/bin/python$ft"
 }
 
 venv() {
   local kind=${1:-} dir py
   ensure "$kind"
   dir=$(prefix "$kind")-venv
-  py=$(prefix "$kind")/bin/python3.13t
+  py=$(prefix "$kind")/bin/python$ft
   if [ ! -e "$dir/.accel-ready" ]; then
     say "creating $dir (once; several minutes under ThreadSanitizer)"
     rm -rf "$dir"
@@ -100,11 +103,11 @@ cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
   ensure) ensure "$@" ;;
-  source) fetch ;;
+  source) fetch "${1:-${ft%t}}" ;;
   venv) venv "$@" ;;
   path)
-    p=$(prefix "${1:-}")/bin/python3.13t
+    p=$(prefix "${1:-}")/bin/python$ft
     [ -x "$p" ] || { say "not built: run tools/freethreaded.sh ensure ${1:-}"; exit 2; }
     echo "$p" ;;
-  *) echo "usage: tools/freethreaded.sh ensure|path|venv [tsan] | source" >&2; exit 2 ;;
+  *) echo "usage: tools/freethreaded.sh ensure|path|venv [tsan] | source [X.Y]" >&2; exit 2 ;;
 esac

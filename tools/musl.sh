@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# CPython 3.13 on musl, for testing the musllinux wheels: built from the same python3.13 source
-# package as the free-threaded interpreter (tools/freethreaded.sh source), with Debian sid's musl
+# The musl CPython X.Y of tools/matrix.py, for testing the musllinux wheels: built from Debian's
+# pythonX.Y source package (tools/freethreaded.sh source X.Y), with Debian sid's musl
 # (1.2.6: Debian 12's 1.2.3 cannot load the DT_RELR relocations of NumPy's musllinux wheels),
 # and libffi and zlib from sid's source packages, all kept outside any clone in $ACCEL_MUSL_ROOT.
 # Programs find sid's musl loader by its full path (under qemu, by a root of their own), so
@@ -12,7 +12,7 @@
 #   tools/musl.sh site ARCH        print a folder of NumPy's musllinux wheels and the test
 #                                  requirements for ARCH (x86_64 or aarch64), made once by this
 #                                  machine's pip (--platform, --only-binary, --target)
-#   tools/musl.sh wheels [ARCH...] the cp313 musllinux_1_2 wheels (by default those of
+#   tools/musl.sh wheels [ARCH...] the cpXY musllinux_1_2 wheels (by default those of
 #                                  tools/matrix.py: x86_64 and aarch64)
 #                                  into wheelhouse/: compiled by zig's clang (tools/cross.sh's
 #                                  toolchain files) against the musl interpreter's headers,
@@ -25,7 +25,9 @@ cd "$(dirname "$0")/.."
 source tools/common.sh
 root=$ACCEL_MUSL_ROOT
 sysroot=$root/sysroot
-prefix=$root/3.13
+v=$(matrix_python musl)
+nodot=$(python_nodot "$v")
+prefix=$root/$v
 skbuild=build/musl/skbuild
 say() { echo "musl: $*" >&2; }
 
@@ -119,7 +121,7 @@ libraries() (
 
 # The interpreter of ARCH: x86_64 is built and run here; aarch64 is cross-built with zig (the
 # x86-64 one as CPython's build Python) and run under qemu.
-prefix_of() { if [ "$1" = x86_64 ]; then echo "$prefix"; else echo "$root/3.13-$1"; fi; }
+prefix_of() { if [ "$1" = x86_64 ]; then echo "$prefix"; else echo "$root/$v-$1"; fi; }
 
 ensure() {
   local arch
@@ -132,7 +134,7 @@ ensure() {
 ensure_arch() {
   local arch=$1 dest
   dest=$(prefix_of "$arch")
-  [ ! -x "$dest/bin/python3.13" ] || return 0
+  [ ! -x "$dest/bin/python$v" ] || return 0
   local tarball build=$root/build-$arch log=$root/build-$arch.log start=$SECONDS tools=() host=()
   fetch
   # libffi's upstream tarball carries no configure script.
@@ -146,10 +148,10 @@ ensure_arch() {
     tools=(CC="$b-cc" AR="$b-ar" RANLIB="$b-ranlib")
     # A cross build: configure cannot run what it compiles, so it is told what it would find.
     host=(--host=aarch64-linux-musl --build=x86_64-pc-linux-gnu
-      --with-build-python="$prefix/bin/python3.13" ac_cv_file__dev_ptmx=yes ac_cv_file__dev_ptc=no
+      --with-build-python="$prefix/bin/python$v" ac_cv_file__dev_ptmx=yes ac_cv_file__dev_ptc=no
       ac_cv_buggy_getaddrinfo=no)
   fi
-  tarball=$(tools/freethreaded.sh source)
+  tarball=$(tools/freethreaded.sh source "$v")
   rm -rf "$build" "$dest" && mkdir -p "$build/ffi" "$build/zlib" "$build/python"
   say "building libffi and CPython $(basename "$tarball" | sed 's/.*_\(.*\)\.orig.*/\1/') on musl for $arch into $dest"
   say "  (about 6 minutes on 2 cores; output in $log and $log.libraries)"
@@ -166,10 +168,10 @@ ensure_arch() {
     "${tools[@]}" PKG_CONFIG=false \
     LIBFFI_CFLAGS="-I$dest/ffi/include" LIBFFI_LIBS="$dest/ffi/lib/libffi.a" \
     ZLIB_CFLAGS="-I$dest/zlib/include" ZLIB_LIBS="$dest/zlib/lib/libz.a"
-  run_on "$arch" "$dest/bin/python3.13" -c \
+  run_on "$arch" "$dest/bin/python$v" -c \
     'import ctypes, zlib, platform; assert platform.libc_ver()[0] != "glibc"'
   rm -rf "$build"
-  say "built in $((SECONDS - start)) s: $dest/bin/python3.13"
+  say "built in $((SECONDS - start)) s: $dest/bin/python$v"
 }
 
 # run_on ARCH PROGRAM [ARGS...]: runs a program of the musl interpreter of ARCH; for aarch64
@@ -191,16 +193,16 @@ site() {
   if [ ! -e "$dir/.ready" ]; then
     rm -rf "$dir"
     say "installing NumPy and the test requirements for musllinux $arch into $dir"
-    PIP_CONSTRAINT=$(constraints_for 3.13) \
-      "$(find_python 3.13)" -m pip install -q --disable-pip-version-check --target "$dir" \
-      --platform "musllinux_1_2_$arch" --python-version 3.13 --implementation cp \
-      --only-binary=:all: numpy -r <(test_requirements "$(find_python 3.13)" | grep -vE '^(build|auditwheel|mypy)')
+    PIP_CONSTRAINT=$(constraints_for "$v") \
+      "$(find_python "$v")" -m pip install -q --disable-pip-version-check --target "$dir" \
+      --platform "musllinux_1_2_$arch" --python-version "$v" --implementation cp \
+      --only-binary=:all: numpy -r <(test_requirements "$(find_python "$v")" | grep -vE '^(build|auditwheel|mypy)')
     touch "$dir/.ready"
   fi
   echo "$dir"
 }
 
-# The cp313 musllinux wheel for ARCH. This machine's Python drives scikit-build-core; CMake runs no
+# The cpXY musllinux wheel for ARCH. This machine's Python drives scikit-build-core; CMake runs no
 # interpreter (ACCEL_CROSS_CHECK): the headers are the musl interpreter's, which serve aarch64 as
 # well (their pyconfig.h is the same on both LP64 targets), and the suffix is set here.
 build_wheel() {
@@ -213,18 +215,18 @@ build_wheel() {
   rm -rf "$work" && mkdir -p "$work/raw"
   logged "$work.log" env ACCEL_ZIG_PYTHON="$venv/bin/python" \
     CMAKE_TOOLCHAIN_FILE="$PWD/tools/cross/$arch-linux-musl.cmake" \
-    SETUPTOOLS_EXT_SUFFIX=".cpython-313-$arch-linux-musl.so" PATH="$venv/bin:$PATH" \
+    SETUPTOOLS_EXT_SUFFIX=".cpython-$nodot-$arch-linux-musl.so" PATH="$venv/bin:$PATH" \
     "$skbuild/bin/python" -c '
 import sys
 from scikit_build_core.build import build_wheel
-raw, build, arch, include = sys.argv[1:]
+raw, build, arch, include, tag = sys.argv[1:]
 print(build_wheel(raw, {
     "build-dir": build,
-    "wheel.tags": ["cp313-cp313-linux_" + arch],
+    "wheel.tags": [f"{tag}-{tag}-linux_{arch}"],
     "cmake.define.ACCEL_CROSS_CHECK": "ON",
     "cmake.define.ACCEL_WERROR": "ON",
     "cmake.define.Python_INCLUDE_DIR": include,
-}))' "$work/raw" "$work/build" "$arch" "$prefix/include/python3.13"
+}))' "$work/raw" "$work/build" "$arch" "$prefix/include/python$v" "cp$nodot"
 }
 
 # zig's musl names its C library libc.so; a musllinux module names it libc.musl-ARCH.so.1, as
@@ -249,10 +251,10 @@ wheels() {
   audit=$(audit_venv)
   mkdir -p wheelhouse
   for arch in "${arches[@]}"; do
-    say "cp313 musllinux $arch: compiling with zig"
+    say "cp$nodot musllinux $arch: compiling with zig"
     build_wheel "$arch"
     name_libc "$arch" "$audit"
-    forget_wheels 3.13 "$arch" musllinux
+    forget_wheels "$v" "$arch" musllinux
     # auditwheel takes its policies from the C library it finds at /lib and the machine it runs
     # on: it is shown sid's musl instead (whose loader tells its version) and the wheel's
     # architecture.
@@ -276,7 +278,7 @@ libc._find_musl_libc = lambda: musl
 architecture.Architecture.detect = staticmethod(lambda *args, **kwargs: arch)
 sys.exit(main())' "$sysroot/usr/lib/x86_64-linux-musl/libc.so" "$arch" repair --plat "musllinux_1_2_$arch" \
       --only-plat -w wheelhouse build/musl/"$arch"/raw/*.whl
-    wheel_for 3.13 "$arch" musllinux
+    wheel_for "$v" "$arch" musllinux
   done
 }
 
@@ -285,7 +287,7 @@ cmd=${1:-}
 case "$cmd" in
   ensure) if [ $# = 0 ]; then ensure; else ensure_arch "$1"; fi ;;
   path)
-    p=$(prefix_of "${1:-x86_64}")/bin/python3.13
+    p=$(prefix_of "${1:-x86_64}")/bin/python$v
     [ -x "$p" ] || { say "not built: run tools/musl.sh ensure"; exit 2; }
     echo "$p" ;;
   site) site "${1:?usage: tools/musl.sh site x86_64|aarch64}" ;;
@@ -294,14 +296,14 @@ case "$cmd" in
     arch=x86_64
     case "${1:-}" in x86_64 | aarch64) arch=$1; shift ;; esac
     ensure_arch "$arch"
-    whl=$(wheel_for 3.13 "$arch" musllinux) || { say "no musllinux wheel: run tools/musl.sh wheels"; exit 2; }
+    whl=$(wheel_for "$v" "$arch" musllinux) || { say "no musllinux wheel: run tools/musl.sh wheels"; exit 2; }
     dir=$(site "$arch")
     run=build/musl/run-$arch
     rm -rf "$run" && mkdir -p "$run/site"
-    "$(find_python 3.13)" -m pip install -q --disable-pip-version-check --no-deps \
+    "$(find_python "$v")" -m pip install -q --disable-pip-version-check --no-deps \
       --target "$run/site" --platform "musllinux_1_2_$arch" --only-binary=:all: "$whl"
     say "the suite on $(basename "$whl"), $([ "$arch" = x86_64 ] && echo natively || echo under qemu) on musl"
-    py=$(prefix_of "$arch")/bin/python3.13
+    py=$(prefix_of "$arch")/bin/python$v
     # The suite's child processes run the interpreter too: under emulation they need qemu
     # registered for aarch64 programs, which tools/arm64.sh emulate does for the run's time.
     [ "$arch" = x86_64 ] ||

@@ -8,9 +8,10 @@
 #   CPython built for musl the whole suite on x86-64 and the conformance tests under qemu on
 #   aarch64, as the matrix says)
 #   the sdist (python -m build --sdist)
-# Then twine check --strict on all of them, the README rendered as the package page shows it, and every x86-64 wheel installed into a fresh venv of
-# its interpreter and imported. Any miss fails the release. First run: about 15 minutes with the
-# chroot, the arm64 tree and 3.13t to build; later ones about 6.
+# Then twine check --strict on all of them, the README rendered as the package page shows it,
+# and every x86-64 wheel installed into a fresh venv of its interpreter and imported. Any miss
+# fails the release. First run: about 15 minutes with the chroot, the arm64 tree and the
+# free-threaded interpreter to build; later ones about 6.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
@@ -18,6 +19,7 @@ say() { echo "release: $*" >&2; }
 mapfile -t x86 < <(matrix pythons --platform manylinux-x86_64 --wheel ship)
 mapfile -t arm < <(matrix pythons --platform manylinux-aarch64 --wheel ship)
 mapfile -t musl < <(matrix platforms --source musl --wheel ship | sed 's/^musllinux-//')
+musl_python=$(matrix_python musl)
 work=build/release
 rm -rf dist "$work"
 mkdir -p dist "$work"
@@ -45,7 +47,7 @@ for a in "${musl[@]}"; do
 done
 for v in "${x86[@]}"; do cp "$(wheel_for "$v" x86_64)" dist/; done
 for v in "${arm[@]}"; do cp "$(wheel_for "$v" aarch64)" dist/; done
-for a in "${musl[@]}"; do cp "$(wheel_for 3.13 "$a" musllinux)" dist/; done
+for a in "${musl[@]}"; do cp "$(wheel_for "$musl_python" "$a" musllinux)" dist/; done
 
 say "the sdist"
 tools_venv=$work/venv-tools
@@ -57,7 +59,7 @@ logged "$work/log-twine" "$tools_venv/bin/twine" check --strict dist/*
 # twine maps text/markdown to no renderer: the README is rendered here with the index's own.
 logged "$work/log-readme" "$tools_venv/bin/python" tools/check_readme.py README.md
 
-# Installs a wheel into a fresh venv of its interpreter (3.14 and 3.15 inside the sid chroot)
+# Installs a wheel into a fresh venv of its interpreter (the sid-chroot ones inside the chroot)
 # and calls the module once.
 import_check() {
   local v=$1 whl=$2 probe='import _accel; assert _accel.synth_cost_by_cx(0.5, 0, 0) == 1.0'
