@@ -13,8 +13,10 @@ ACCEL_SID_ROOT=${ACCEL_SID_ROOT:-/var/cache/accel-sid/root}
 ACCEL_ARM64_ROOT=${ACCEL_ARM64_ROOT:-/var/cache/accel-arm64/root}
 # The matrix's free-threaded CPython and its ThreadSanitizer twin (tools/freethreaded.sh).
 ACCEL_FT_ROOT=${ACCEL_FT_ROOT:-/var/cache/accel-ft}
-# zig, lief and the cross checks' CPython headers (tools/cross.sh).
+# zig, lief and the cross checks' CPython headers (tools/cross.sh), and what zig builds for each
+# target (its C and C++ runtimes, its own cache, which the musl builds share).
 ACCEL_CROSS_ROOT=${ACCEL_CROSS_ROOT:-/var/cache/accel-cross}
+export ZIG_GLOBAL_CACHE_DIR=${ZIG_GLOBAL_CACHE_DIR:-$ACCEL_CROSS_ROOT/zig-cache}
 # The matrix's CPython on musl, with sid's musl and its sysroot (tools/musl.sh).
 ACCEL_MUSL_ROOT=${ACCEL_MUSL_ROOT:-/var/cache/accel-musl}
 

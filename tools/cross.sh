@@ -21,8 +21,8 @@ mapfile -t TARGETS < <(matrix platforms --source cross)
 v=$(matrix_python cross)
 dll=python$(python_nodot "$v").dll
 work=build/cross
-# zig and the headers live outside any clone: zig caches what it builds for a target (its C and
-# C++ runtimes) by its own path, so a fixed path lets every clone reuse them.
+# zig, its cache of what it builds for each target (ZIG_GLOBAL_CACHE_DIR, tools/common.sh) and
+# the headers live outside any clone, so that every clone reuses them.
 cache=$ACCEL_CROSS_ROOT
 say() { echo "cross: $*" >&2; }
 
