@@ -7,7 +7,10 @@
 #   ./dev.sh overhead             the same for its instruction counts over the floor only
 #   ./dev.sh fuzz SECONDS         the coverage-guided fuzzer (fuzz/harness.py) on its instrumented
 #                                 build: replays fuzz/corpus, then fuzzes that long on one core;
-#                                 fails with a reproducer's path on any finding
+#                                 fails with a reproducer's path on any finding. With
+#                                 ACCEL_FUZZ_RUNS=N it stops after N inputs instead (from seed
+#                                 ACCEL_FUZZ_SEED, default 1: the same inputs every time), SECONDS
+#                                 then only bounding it
 #   ./dev.sh fuzz 0 FILE          replays one input, with everything it writes shown
 #   ./dev.sh wheels [X.Y...]      manylinux x86-64 wheels into wheelhouse/ (default: 3.12, 3.13,
 #                                 3.13t, 3.14, 3.15, and the musllinux wheels of tools/musl.sh
@@ -198,11 +201,18 @@ case "$cmd" in
       exec "$vpy" fuzz/harness.py "$2"
     fi
     rm -f "$work"/crash-* "$work"/timeout-* "$work"/oom-*
-    say "replaying fuzz/corpus ($(ls fuzz/corpus | wc -l) inputs), then fuzzing for $seconds s on one core"
+    budget=("$seconds s")
+    limits=(-max_total_time="$seconds")
+    if [ -n "${ACCEL_FUZZ_RUNS:-}" ]; then
+      budget=("${ACCEL_FUZZ_RUNS} inputs from seed ${ACCEL_FUZZ_SEED:-1} (at most $seconds s)")
+      limits+=(-runs="$ACCEL_FUZZ_RUNS" -seed="${ACCEL_FUZZ_SEED:-1}")
+    fi
+    say "replaying fuzz/corpus ($(ls fuzz/corpus | wc -l) inputs), then fuzzing ${budget[*]} on one core"
     status=0
-    "$vpy" fuzz/harness.py -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
-      -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus" fuzz/corpus \
-      2>"$work/libfuzzer.log" || status=$?
+    # One input that runs 20 s is a hang; ACCEL_TIMEOUT_FACTOR scales that on a loaded machine.
+    "$vpy" fuzz/harness.py "${limits[@]}" -timeout=$((20 * ${ACCEL_TIMEOUT_FACTOR:-1})) \
+      -rss_limit_mb=4096 -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$work/" \
+      "$work/corpus" fuzz/corpus 2>"$work/libfuzzer.log" || status=$?
     grep -E "INITED|DONE" "$work/libfuzzer.log" | sed 's/^/  libFuzzer: /' >&2 || true
     if [ "$status" != 0 ]; then
       tail -n 30 "$work/libfuzzer.log" >&2
@@ -212,5 +222,5 @@ case "$cmd" in
       say "FINDING: reproduce with ./dev.sh fuzz 0 ${reproducer:-<see $work/libfuzzer.log>}"
       exit 1
     fi
-    say "no finding in $seconds s; new inputs are in $work/corpus (fuzz/corpus is not changed)" ;;
+    say "no finding in ${budget[*]}; new inputs are in $work/corpus (fuzz/corpus is not changed)" ;;
 esac
