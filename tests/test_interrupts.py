@@ -210,27 +210,30 @@ def test_interrupts_at_a_high_rate_are_not_lost():
     # A signal every millisecond raises a numbered KeyboardInterrupt, 300 of them however long
     # they take on a loaded machine; every number must arrive where the caller can see it. The
     # traceback module is warm, as in any process that has printed one before: an import cut
-    # short under such a rate loses interrupts inside CPython. The timer rings on after the last
-    # one: its handler stops raising then, so that a late ring cannot land between the loops'
-    # end and the timer's, where nothing catches it.
+    # short under such a rate loses interrupts inside CPython. A ring raises only once the loop
+    # has armed it for the next call, and disarms it: on a loaded machine a ring is due each
+    # time the process runs, and one landing in the handler of the one before would escape
+    # every handler. The timer rings on after the last one, raising nothing, so that a late
+    # ring cannot land between the loops' end and the timer's, where nothing catches it.
     proc = child("""
         import itertools, traceback, ast
         RINGS = 300
         counter = itertools.count()
-        sent = 0
+        sent, armed = 0, False
         def ring(*_):
-            global sent
-            if sent < RINGS:
-                sent += 1
+            global sent, armed
+            if armed and sent < RINGS:
+                sent, armed = sent + 1, False
                 raise KeyboardInterrupt(next(counter))
         def key(x): raise P("m")
         seen, done = set(), False
         def calls():
-            global done
+            global done, armed
             while not done:
                 try:
                     while not done:
                         try:
+                            armed = True
                             A.sort_two_objs(1, 2, key=key)
                         except KeyboardInterrupt as e:
                             seen.add(e.args[0])
