@@ -25,7 +25,8 @@ import matrix  # noqa: E402
 # NumPy that the package supports; the newest has the packaging checks (on its wheel and the
 # sdist), the only run of the stub and typing checks and the large Hypothesis profile.
 OLDEST_NUMPY = "numpy==1.26.4"
-NEWEST_ENV = "ACCEL_PACKAGING=1 ACCEL_TYPE_CHECKS=1 ACCEL_DIST=$PWD/build/ci/dist HYPOTHESIS_PROFILE=ci"
+NEWEST_ENV = ("ACCEL_PACKAGING=1 ACCEL_TYPE_CHECKS=1 ACCEL_DIST=$PWD/build/ci/dist "
+              "HYPOTHESIS_PROFILE=ci")
 
 
 def pythons(**filters):
@@ -87,11 +88,11 @@ def legs():
         leg(f"chroot-{v}", f"cpython-{v}", f"NICE=-5 chroot_dev_suite {v}", ["sid-chroot"])
     leg("memcheck", "valgrind", f"memcheck {oldest}", [f"venv-{oldest}"])
 
-    # The free-threaded CPython's locks spin on sched_yield before they sleep, even on a lock that its own
-    # thread holds (a buffered file's close takes its lock twice). While the other legs keep the
-    # cores busy, each yield waits for their time slices: `python3.13t -c pass` took 8 s beside six
-    # busy processes, pip and `import numpy` minutes. At niceness -15 a yield returns at once
-    # (0.03 s), so the legs that run it take that.
+    # The free-threaded CPython's locks spin on sched_yield before they sleep, even on a lock
+    # that its own thread holds (a buffered file's close takes its lock twice). While the other
+    # legs keep the cores busy, each yield waits for their time slices: `python3.13t -c pass`
+    # took 8 s beside six busy processes, pip and `import numpy` minutes. At niceness -15 a
+    # yield returns at once (0.03 s), so the legs that run it take that.
     ft = "NICE=-15 "
     # The ThreadSanitizer interpreter, when it is still to be built, is built after the suite,
     # whose children import NumPy: not beside a compile that takes the cores for 20 minutes.
