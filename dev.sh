@@ -201,13 +201,13 @@ case "$cmd" in
       exec "$vpy" fuzz/harness.py "$2"
     fi
     rm -f "$work"/crash-* "$work"/timeout-* "$work"/oom-*
-    budget=("$seconds s")
+    budget="$seconds s"
     limits=(-max_total_time="$seconds")
     if [ -n "${ACCEL_FUZZ_RUNS:-}" ]; then
-      budget=("${ACCEL_FUZZ_RUNS} inputs from seed ${ACCEL_FUZZ_SEED:-1} (at most $seconds s)")
+      budget="$ACCEL_FUZZ_RUNS inputs from seed ${ACCEL_FUZZ_SEED:-1} (at most $seconds s)"
       limits+=(-runs="$ACCEL_FUZZ_RUNS" -seed="${ACCEL_FUZZ_SEED:-1}")
     fi
-    say "replaying fuzz/corpus ($(ls fuzz/corpus | wc -l) inputs), then fuzzing ${budget[*]} on one core"
+    say "replaying fuzz/corpus ($(ls fuzz/corpus | wc -l) inputs), then fuzzing $budget on one core"
     status=0
     # One input that runs 20 s is a hang; ACCEL_TIMEOUT_FACTOR scales that on a loaded machine.
     "$vpy" fuzz/harness.py "${limits[@]}" -timeout=$((20 * ${ACCEL_TIMEOUT_FACTOR:-1})) \
@@ -222,5 +222,5 @@ case "$cmd" in
       say "FINDING: reproduce with ./dev.sh fuzz 0 ${reproducer:-<see $work/libfuzzer.log>}"
       exit 1
     fi
-    say "no finding in ${budget[*]}; new inputs are in $work/corpus (fuzz/corpus is not changed)" ;;
+    say "no finding in $budget; new inputs are in $work/corpus (fuzz/corpus is not changed)" ;;
 esac

@@ -55,9 +55,6 @@ matrix_python() {
   echo "${found[0]}"
 }
 
-# python_nodot X.Y[t]: XY[t], as wheel tags and Windows' DLL names spell it.
-python_nodot() { echo "${1/./}"; }
-
 # python_problem PYTHON: prints why PYTHON cannot run the module, or nothing when it can: a
 # CPython 3.12 or newer, with the GIL or (from 3.13) free-threaded.
 python_problem() {

@@ -19,7 +19,7 @@ source tools/common.sh
 ZIG_VERSION=$(pinned ziglang)
 mapfile -t TARGETS < <(matrix platforms --source cross)
 v=$(matrix_python cross)
-dll=python$(python_nodot "$v").dll
+dll=python${v/./}.dll
 work=build/cross
 # zig, its cache of what it builds for each target (ZIG_GLOBAL_CACHE_DIR, tools/common.sh) and
 # the headers live outside any clone, so that every clone reuses them.

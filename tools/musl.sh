@@ -26,7 +26,7 @@ source tools/common.sh
 root=$ACCEL_MUSL_ROOT
 sysroot=$root/sysroot
 v=$(matrix_python musl)
-nodot=$(python_nodot "$v")
+nodot=${v/./}
 prefix=$root/$v
 skbuild=build/musl/skbuild
 say() { echo "musl: $*" >&2; }
